@@ -1,0 +1,12 @@
+# Compiler flags shared by every target: warnings on, no contraction of a*b+c into fused
+# multiply-adds and no fast-math, so results do not depend on the instruction set chosen.
+add_compile_options(-Wall -Wextra -Wformat=2 -ffp-contract=off -fno-fast-math)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  add_compile_options(-msse2 -mfpmath=sse)
+endif()
+
+if(TAVELO_SANITIZE)
+  set(TAVELO_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_compile_options(${TAVELO_SANITIZER_FLAGS})
+  add_link_options(${TAVELO_SANITIZER_FLAGS})
+endif()

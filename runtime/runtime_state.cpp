@@ -1,0 +1,3 @@
+#include "runtime/runtime_state.h"
+
+ModelRuntimeState modelRuntime;
