@@ -1,0 +1,113 @@
+// Formatting and scanning in the "C" locale under a process locale with a decimal comma.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "log_capture.h"
+#include "runtime/clocale.h"
+
+namespace {
+
+class DecimalComma : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(de.ok()) << DecimalCommaLocale << " is not installed"; }
+  ScopedLocale de{DecimalCommaLocale};
+};
+
+TEST_F(DecimalComma, ProcessLocaleReallyUsesComma) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%g", 0.5);
+  EXPECT_STREQ(buf, "0,5");
+}
+
+TEST_F(DecimalComma, FormattingUsesPoint) {
+  char buf[32];
+  EXPECT_EQ(clocale_snprintf(buf, sizeof buf, "%g", 0.5), 3);
+  EXPECT_STREQ(buf, "0.5");
+  EXPECT_EQ(clocale_sprintf(buf, "%.3f", 2.25), 5);
+  EXPECT_STREQ(buf, "2.250");
+}
+
+TEST_F(DecimalComma, SnprintfCutsAndReportsFullLength) {
+  char buf[6];
+  EXPECT_EQ(clocale_snprintf(buf, sizeof buf, "%s", "0123456789"), 10);
+  EXPECT_STREQ(buf, "01234");
+}
+
+TEST_F(DecimalComma, FprintfUsesPoint) {
+  FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(clocale_fprintf(f, "%g|%d", 1.25, 7), 6);
+  std::rewind(f);
+  char buf[32] = {};
+  ASSERT_NE(std::fgets(buf, sizeof buf, f), nullptr);
+  std::fclose(f);
+  EXPECT_STREQ(buf, "1.25|7");
+}
+
+TEST_F(DecimalComma, ScanDouble) {
+  struct Case {
+    const char* text;
+    int result;
+    double value;
+  } cases[] = {
+      {"  2.5e3x", 1, 2500.0},
+      {"2,5", 1, 2.0},
+      {"abc", 0, -1.0},
+      {"   ", EOF, -1.0},
+  };
+  for (const Case& c : cases) {
+    double v = -1.0;
+    EXPECT_EQ(clocale_scan_double(c.text, &v), c.result) << c.text;
+    EXPECT_EQ(v, c.value) << c.text;
+  }
+}
+
+TEST_F(DecimalComma, ScanInt) {
+  int32_t v = -5;
+  EXPECT_EQ(clocale_scan_int("12.7", &v), 1);
+  EXPECT_EQ(v, 12);
+  v = -5;
+  EXPECT_EQ(clocale_scan_int("abc", &v), 0);
+  EXPECT_EQ(v, -5);
+  EXPECT_EQ(clocale_scan_int(" \t", &v), EOF);
+}
+
+TEST(CLocale, Classification) {
+  for (int c : {'A', 'z'}) EXPECT_NE(clocale_isalpha(c), 0) << char(c);
+  for (int c : std::initializer_list<int>{'1', '_', ' ', -1, -61, 200}) EXPECT_EQ(clocale_isalpha(c), 0) << c;
+  for (int c : {'0', '9'}) EXPECT_NE(clocale_isdigit(c), 0);
+  for (int c : std::initializer_list<int>{'a', -1, -80}) EXPECT_EQ(clocale_isdigit(c), 0);
+  for (int c : {' ', '\t', '\n', '\v', '\f', '\r'}) EXPECT_NE(clocale_isspace(c), 0) << c;
+  for (int c : std::initializer_list<int>{'x', -1, -96}) EXPECT_EQ(clocale_isspace(c), 0);
+  EXPECT_EQ(clocale_toupper('n'), 'N');
+  for (int c : {'N', '1', 'T'}) EXPECT_EQ(clocale_toupper(c), c);
+}
+
+TEST(CLocale, Latin1BytesAreNotLettersUnderALatinLocale) {
+  // Under a UTF-8 process locale single high bytes are no characters either way; the
+  // wrappers must answer as the "C" locale does.
+  ScopedLocale de(DecimalCommaLocale);
+  ASSERT_TRUE(de.ok());
+  EXPECT_EQ(clocale_isalpha(0xE4), 0);
+}
+
+TEST(RunTables, FreeAndReset) {
+  EXPECT_EQ(free_run_tables(), -1);
+  runTableA[0].block = std::malloc(16);
+  runTableA[1].block = std::malloc(16);
+  runTableALast = 1;
+  runTableB[0].block = std::malloc(8);
+  runTableBLast = 0;
+  EXPECT_EQ(free_run_tables(), -1);  // the sanitizer build catches a leak or double free
+  EXPECT_EQ(runTableALast, -1);
+  EXPECT_EQ(runTableBLast, -1);
+  runFlagA = 1;
+  runFlagB = 1;
+  reset_run_flags();
+  EXPECT_EQ(runFlagA, 0);
+  EXPECT_EQ(runFlagB, 0);
+}
+
+}  // namespace
