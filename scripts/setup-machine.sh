@@ -1,0 +1,17 @@
+# Sourced by the build scripts: installs the Debian packages the build and tests need and the
+# decimal-comma locale the locale tests run under. Idempotent; needs root for installing.
+packages=(cmake g++ make binutils libgtest-dev liblapack-dev libblas-dev libgfortran-12-dev
+          libxml2-utils locales python3)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+if ! locale -a 2>/dev/null | grep -qix 'de_DE.utf8'; then
+  localedef -i de_DE -f UTF-8 de_DE.UTF-8
+fi
