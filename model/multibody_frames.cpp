@@ -102,7 +102,8 @@ RealArray from_T(RealArray T, RealArray guess) {
   RealArray Q = output_vector(saved, 4);
 
   const double limit = 4 * 0.1 * 0.1;
-  const double T11 = RealArrayGet(T, 1, 1), T22 = RealArrayGet(T, 2, 2), T33 = RealArrayGet(T, 3, 3);
+  const double T11 = RealArrayGet(T, 1, 1), T22 = RealArrayGet(T, 2, 2),
+               T33 = RealArrayGet(T, 3, 3);
   const double c1 = ((T11 + 1) - T22) - T33;
   const double c2 = ((T22 + 1) - T11) - T33;
   const double c3 = ((T33 + 1) - T11) - T22;
@@ -185,8 +186,8 @@ RealArray axesRotationsAngles(RotationRecord R, IntegerArray sequence, double gu
   ReleaseTemporaries();
   RealArrayAssign(u2, axis_vector(sequence.data[1]));
   ReleaseTemporaries();
-  RealArrayAssign(r3, RealArraySubscript(R.T, SubscriptScalar, sequence.data[2], SubscriptColon,
-                                         SubscriptEnd));
+  RealArrayAssign(
+      r3, RealArraySubscript(R.T, SubscriptScalar, sequence.data[2], SubscriptColon, SubscriptEnd));
   ReleaseTemporaries();
   RealArrayAssign(u3, axis_vector(sequence.data[2]));
   ReleaseTemporaries();
@@ -210,10 +211,10 @@ RealArray axesRotationsAngles(RotationRecord R, IntegerArray sequence, double gu
   ReleaseTemporaries();
   RealArraySet(planarRotationAngle(u2, TransformationMatrices::resolve2(T1, r3), u3), angles, 2);
   ReleaseTemporaries();
-  RealArraySet(planarRotationAngle(u3, u2,
-                                   TransformationMatrices::resolve2(
-                                       R.T, TransformationMatrices::resolve1(T1, u2))),
-               angles, 3);
+  RealArraySet(
+      planarRotationAngle(
+          u3, u2, TransformationMatrices::resolve2(R.T, TransformationMatrices::resolve1(T1, u2))),
+      angles, 3);
   ReleaseTemporaries();
 
   PopMark(saved);

@@ -156,8 +156,7 @@ RealArray RealCross(RealArray x, RealArray y) {
   model_assert((x.ndims == 1) && (y.ndims == 1), "(x.ndims==1)&&(y.ndims==1)",
                "cross requires vector input");
   model_assert(x.dims[0] == 3, "x.dims[0]==3", "cross requires 3-vector input for first argument");
-  model_assert(y.dims[0] == 3, "y.dims[0]==3",
-               "cross requires 3-vector input for second argument");
+  model_assert(y.dims[0] == 3, "y.dims[0]==3", "cross requires 3-vector input for second argument");
   const double* a = x.data;
   const double* b = y.data;
   r.data[0] = a[1] * b[2] - a[2] * b[1];
@@ -207,7 +206,8 @@ RealArray RealMatMulInto(RealArray res, RealArray a, RealArray b) {
 }
 
 RealArray RealMatVecInto(RealArray res, RealArray a, RealArray b) {
-  model_assert(a.ndims == 2, "a.ndims==2", "Matrix times vector requires a matrix as first operand");
+  model_assert(a.ndims == 2, "a.ndims==2",
+               "Matrix times vector requires a matrix as first operand");
   model_assert(b.ndims == 1, "b.ndims==1",
                "Matrix times vector requires a vector as second operand");
   model_assert(res.ndims == 1, "res.ndims==1", "Matrix times vector gives a vector result");

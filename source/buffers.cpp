@@ -10,10 +10,10 @@ int32_t Integerbuffer[IntegerbufferSize];
 int32_t Sizebuffer[SizebufferSize];
 char* Stringbuffer[StringbufferSize];
 
-double* const EndRealbuffer = Realbuffer + RealbufferSize;
-int32_t* const EndIntegerbuffer = Integerbuffer + IntegerbufferSize;
-int32_t* const EndSizebuffer = Sizebuffer + SizebufferSize;
-char** const EndStringbuffer = Stringbuffer + StringbufferSize;
+constinit double* const EndRealbuffer = Realbuffer + RealbufferSize;
+constinit int32_t* const EndIntegerbuffer = Integerbuffer + IntegerbufferSize;
+constinit int32_t* const EndSizebuffer = Sizebuffer + SizebufferSize;
+constinit char** const EndStringbuffer = Stringbuffer + StringbufferSize;
 
 constinit const MatrixMark startMark = {{Realbuffer, Integerbuffer, Sizebuffer, Stringbuffer},
                                         {Realbuffer, Integerbuffer, Sizebuffer, Stringbuffer}};

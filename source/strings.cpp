@@ -6,7 +6,7 @@
 #include "source/matrixop.h"
 
 char simplestring[simplestringSize];
-char* const Endsimplestring = simplestring + simplestringSize;
+constinit char* const Endsimplestring = simplestring + simplestringSize;
 constinit char* stringmark = simplestring;
 
 namespace {

@@ -127,10 +127,12 @@ TEST_F(BufferTest, NegativeAndOverflowingRequestsFailTheBufferCheck) {
   const std::vector<Case> cases = {
       {"negative extent", [] { RealArrayAlloc(1, -1); }, RealsCondition, RealsMessage},
       {"negative times negative", [] { RealArrayAlloc(2, -2, -3); }, RealsCondition, RealsMessage},
-      {"product beyond int32", [] { RealArrayAlloc(2, 65536, 65536); }, RealsCondition, RealsMessage},
+      {"product beyond int32", [] { RealArrayAlloc(2, 65536, 65536); }, RealsCondition,
+       RealsMessage},
       {"product wraps to small", [] { RealArrayAlloc(3, 65536, 65536, 65536); }, RealsCondition,
        RealsMessage},
-      {"matrix of INT32_MAX rows", [] { RealMatrixAlloc(INT32_MAX, 2); }, RealsCondition, RealsMessage},
+      {"matrix of INT32_MAX rows", [] { RealMatrixAlloc(INT32_MAX, 2); }, RealsCondition,
+       RealsMessage},
       {"negative ndims", [] { RealArrayAlloc(-1); }, SizesCondition, SizesMessage},
       {"negative identity", [] { IntegerIdentity(-3); }, IntegersCondition, IntegersMessage},
       {"identity of 100", [] { IntegerIdentity(100); }, IntegersCondition, IntegersMessage},
@@ -250,7 +252,7 @@ TEST_F(BufferTest, IntegerIdentityAndConversions) {
 
 TEST_F(BufferTest, IntegerArrayFromRealSaturatesAndMapsNaNToZero) {
   const double inf = std::numeric_limits<double>::infinity();
-  const double values[] = {std::nan(""), inf,          -inf,          1e300,        -1e300,
+  const double values[] = {std::nan(""), inf,           -inf,         1e300,         -1e300,
                            2147483647.9, -2147483648.9, 2147483648.0, -2147483649.0, -1.9};
   IntegerArray a = IntegerArrayFromReal(values, 2, 2, 5);
   EXPECT_EQ(std::vector<int32_t>(a.data, a.data + 10),
@@ -318,7 +320,8 @@ TEST_F(BufferTest, StringsOutliveMarksUntilReset) {
 TEST_F(BufferTest, FormatErrorRaisesFormattedMessageInProcessLocale) {
   ScopedLocale de(DecimalCommaLocale);
   ASSERT_TRUE(de.ok()) << "locale " << DecimalCommaLocale << " is not installed";
-  Lines lines = raise([] { ModelicaFormatError("Not possible to open file \"%s\": %g", "x.txt", 0.5); });
+  Lines lines =
+      raise([] { ModelicaFormatError("Not possible to open file \"%s\": %g", "x.txt", 0.5); });
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[1], "Not possible to open file \"x.txt\": 0,5\n");
 }

@@ -101,7 +101,8 @@ TEST(SmoothTransition, Step) {
 TEST(SmoothTransition, DerivativeMatchesDifferenceQuotient) {
   // x = 0.3 + 2t, dx = 1 - 0.5t at t = 0.
   const double h = 1e-6;
-  const double numeric = (smooth_step(0.3 + 2 * h, 1 - 0.5 * h) - smooth_step(0.3 - 2 * h, 1 + 0.5 * h)) / (2 * h);
+  const double numeric =
+      (smooth_step(0.3 + 2 * h, 1 - 0.5 * h) - smooth_step(0.3 - 2 * h, 1 + 0.5 * h)) / (2 * h);
   EXPECT_NEAR(smooth_step_der(0.3, 1, 2, -0.5), numeric, 1e-6);
   EXPECT_NEAR(smooth_step_der(-0.3, -1, -2, 0.5), numeric, 1e-6);
   EXPECT_EQ(smooth_step_der(2, 1, 5, 5), 0.0);

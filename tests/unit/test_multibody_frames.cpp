@@ -47,11 +47,17 @@ TEST_F(FramesTest, QuaternionBranches) {
       {"half turn about x: c1", {1, 0, 0, 0, -1, 0, 0, 0, -1}, {0, 0, 0, 1}, {1, 0, 0, 0}},
       {"half turn about y: c2", {-1, 0, 0, 0, 1, 0, 0, 0, -1}, {0, 0, 0, 1}, {0, 1, 0, 0}},
       {"half turn about z: c3", {-1, 0, 0, 0, -1, 0, 0, 0, 1}, {0, 0, 0, 1}, {0, 0, 1, 0}},
-      {"0.5 about z", {c, s, 0, -s, c, 0, 0, 0, 1}, {0, 0, 0, 1},
+      {"0.5 about z",
+       {c, s, 0, -s, c, 0, 0, 0, 1},
+       {0, 0, 0, 1},
        {0, 0, std::sin(0.25), std::cos(0.25)}},
-      {"0.5 about z, opposite guess", {c, s, 0, -s, c, 0, 0, 0, 1}, {0, 0, 0, -1},
+      {"0.5 about z, opposite guess",
+       {c, s, 0, -s, c, 0, 0, 0, 1},
+       {0, 0, 0, -1},
        {0, 0, -std::sin(0.25), -std::cos(0.25)}},
-      {"half turn about x, guess toward -x", {1, 0, 0, 0, -1, 0, 0, 0, -1}, {-1, 0, 0, 0},
+      {"half turn about x, guess toward -x",
+       {1, 0, 0, 0, -1, 0, 0, 0, -1},
+       {-1, 0, 0, 0},
        {-1, 0, 0, 0}},
   };
   for (const Case& k : cases) {
@@ -156,9 +162,9 @@ TEST_F(FramesTest, AxesRotationsAnglesRoundTrip) {
   int32_t seqDims[1] = {3};
   IntegerArray sequence{1, seqDims, const_cast<int32_t*>(seq)};
   const double a1 = 0.4, a2 = -0.7, a3 = 1.1;
-  RealArray T = RealMatMul(TM::planarRotation(vec(0, 0, 1), a3),
-                           RealMatMul(TM::planarRotation(vec(0, 1, 0), a2),
-                                      TM::planarRotation(vec(1, 0, 0), a1)));
+  RealArray T = RealMatMul(
+      TM::planarRotation(vec(0, 0, 1), a3),
+      RealMatMul(TM::planarRotation(vec(0, 1, 0), a2), TM::planarRotation(vec(1, 0, 0), a1)));
   RotationRecord R = make_rotation_record(T, vec(0, 0, 0));
   expect_near(values_of(Frames::axesRotationsAngles(R, sequence, 0.3)), {a1, a2, a3}, 1e-12);
 }

@@ -50,25 +50,25 @@ TEST_F(SubscriptTest, RowsAndColumnsOfAMatrix) {
 
 TEST_F(SubscriptTest, IndexVectorsAndRanges) {
   IndexVector swap{{2}, {2, 1}};
-  RealArray rows = RealArraySubscript(counting({2, 3}), SubscriptIndexVector, swap.array(),
-                                      SubscriptEnd);
+  RealArray rows =
+      RealArraySubscript(counting({2, 3}), SubscriptIndexVector, swap.array(), SubscriptEnd);
   EXPECT_EQ(dims_of(rows), (Dims{2, 3}));
   EXPECT_EQ(values_of(rows), (Values{4, 5, 6, 1, 2, 3}));
 
   RealArray a = counting({3, 4});
-  RealArray r = RealArraySubscript(a, SubscriptRange, 2, 3, SubscriptSteppedRange, 4, -2, 1,
-                                   SubscriptEnd);
+  RealArray r =
+      RealArraySubscript(a, SubscriptRange, 2, 3, SubscriptSteppedRange, 4, -2, 1, SubscriptEnd);
   EXPECT_EQ(dims_of(r), (Dims{2, 2}));
   EXPECT_EQ(values_of(r), (Values{8, 6, 12, 10}));
 
   IndexVector pick{{3}, {3, 3, 1}};
-  RealArray p = RealArraySubscript(a, SubscriptScalar, 1, SubscriptIndexVector, pick.array(),
-                                   SubscriptEnd);
+  RealArray p =
+      RealArraySubscript(a, SubscriptScalar, 1, SubscriptIndexVector, pick.array(), SubscriptEnd);
   EXPECT_EQ(values_of(p), (Values{3, 3, 1}));
 
   // Three dimensions: a middle scalar keeps the outer loop and the trailing block.
-  RealArray c = RealArraySubscript(counting({2, 3, 2}), SubscriptColon, SubscriptScalar, 2,
-                                   SubscriptEnd);
+  RealArray c =
+      RealArraySubscript(counting({2, 3, 2}), SubscriptColon, SubscriptScalar, 2, SubscriptEnd);
   EXPECT_EQ(dims_of(c), (Dims{2, 2}));
   EXPECT_EQ(values_of(c), (Values{3, 4, 9, 10}));
 }
@@ -116,10 +116,14 @@ TEST_F(SubscriptTest, ChecksAndTheirMessages) {
        "v.ndims==1", "Array subscripting: only vectors (and scalars) allowed as indicies"},
       {"vector index out of range",
        [&] { RealArraySubscript(a, SubscriptIndexVector, outside.array(), SubscriptEnd); },
-       "(v.data[i]>=1)&&(v.data[i]<=a.dims[a_dim])", "Array subscripting: vector index out of range"},
+       "(v.data[i]>=1)&&(v.data[i]<=a.dims[a_dim])",
+       "Array subscripting: vector index out of range"},
       {"vector index zero",
-       [&] { RealArraySubscript(a, SubscriptColon, SubscriptIndexVector, zero.array(), SubscriptEnd); },
-       "(v.data[i]>=1)&&(v.data[i]<=a.dims[a_dim])", "Array subscripting: vector index out of range"},
+       [&] {
+         RealArraySubscript(a, SubscriptColon, SubscriptIndexVector, zero.array(), SubscriptEnd);
+       },
+       "(v.data[i]>=1)&&(v.data[i]<=a.dims[a_dim])",
+       "Array subscripting: vector index out of range"},
       {"step 0", [&] { RealArraySubscript(v, SubscriptSteppedRange, 1, 0, 3, SubscriptEnd); },
        "step!=0", "Range subscripting: step must not be zero"},
       {"unknown tag", [&] { RealArraySubscript(a, SubscriptColon, 7, SubscriptEnd); },
@@ -145,7 +149,9 @@ TEST_F(SubscriptTest, ListLengthLimit) {
             check_log("i+4<sizeof(VA_handler)/sizeof(*VA_handler)", "Out of memory for va_list"));
   // A list too long for the table on an array with fewer dimensions: the surplus is reported,
   // and the list is not read beyond what the table could hold.
-  EXPECT_EQ(raise([&] { colons(counting({2, 2}), std::make_index_sequence<120>{}); }),
+  EXPECT_EQ(raise([&] {
+              colons(counting({2, 2}), std::make_index_sequence<120>{});
+            }),
             check_log("nargs<=a.ndims", "Too many subscripts for array"));
 }
 
