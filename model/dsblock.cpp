@@ -34,6 +34,17 @@ bool is_event_demand(int32_t demand) {
   return demand == DemandEventUpdate || demand == DemandEventUpdateAlt;
 }
 
+// Set while a call runs: the process-wide state belongs to that call, so a call made from
+// inside it (a host logger calling back into the library) is refused.
+bool entryBusy = false;
+
+struct BusyScope {
+  BusyScope() { entryBusy = true; }
+  ~BusyScope() { entryBusy = false; }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+};
+
 // After a model error the evaluation was abandoned in the middle: empty the array buffers and
 // the function-name stack so the next call starts clean.
 void reset_after_model_error() { end_equation_reset(); }
@@ -142,6 +153,11 @@ int dsblock_event_iteration(int32_t* demand, int32_t* computedLevel, double* tim
                               inputs,      parameters,    slot8,   slot9,       derivatives,
                               outputs,     auxiliaries,   eventIndicators, slot14, slot15,
                               slot16,      QiErr};
+  if (entryBusy) {
+    *QiErr = 1;
+    return 0;
+  }
+  BusyScope busy;
   try {
     run_event_iteration(a, extra);
   } catch (const ModelErrorReturn&) {

@@ -427,6 +427,27 @@ TEST_F(ModelErrorEntryTest, NoOtherExceptionLeavesTheEntry) {
   EXPECT_EQ(computedLevel, DemandDerivatives);
 }
 
+TEST_F(EventIterationTest, ACallFromInsideARunningCallIsRefused) {
+  initialise();
+  int32_t innerQiErr = -5;
+  int32_t innerLevel = 0;
+  int calls = 0;
+  passAction = [&](const ModelEntryArguments& a) {
+    if (calls++ > 0) return;
+    int32_t demand = DemandInitialize;
+    innerQiErr = 0;
+    dsblock_(&demand, &innerLevel, a.time, a.states, nullptr, a.inputs, a.parameters, nullptr,
+             nullptr, a.derivatives, a.outputs, a.auxiliaries, a.eventIndicators, nullptr,
+             nullptr, nullptr, &innerQiErr);
+  };
+  EXPECT_EQ(call(DemandDerivatives), 0);
+  EXPECT_EQ(innerQiErr, 1);
+  EXPECT_EQ(passes.size(), 1u);  // the inner call ran no pass
+  EXPECT_EQ(modelRuntime.initCounter, 1);
+  EXPECT_EQ(computedLevel, DemandDerivatives);
+  EXPECT_EQ(call(DemandDerivatives), 0);  // and the guard is released afterwards
+}
+
 TEST(RuntimeSizes, AreTheModelCounts) {
   int32_t v[10];
   for (int32_t& k : v) k = -1;
