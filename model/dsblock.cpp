@@ -6,12 +6,14 @@
 #include "model/body_chain.h"
 #include "model/body_sections.h"
 #include "model/pre_values.h"
+#include "model/variable_table.h"
 #include "runtime/clocale.h"
 #include "runtime/output.h"
 #include "runtime/relations.h"
 #include "runtime/runtime_state.h"
 
-static_assert(RelationCount == 16);
+static_assert(RelationCount == ModelRelationCount);
+static_assert(DiscreteCount == ModelPreValueCount);
 
 namespace {
 
@@ -188,14 +190,14 @@ int dsblock_(int32_t* demand, int32_t* computedLevel, double* time, double* stat
 void set_runtime_sizes(int32_t* nx, int32_t* nx2, int32_t* nu, int32_t* ny, int32_t* nw,
                        int32_t* np, int32_t* nrel2, int32_t* nrel, int32_t* extra1,
                        int32_t* extra2) {
-  *nx = 4;
+  *nx = ModelStateCount;
   *nx2 = 0;
-  *nu = 0;
-  *ny = 0;
-  *nw = 1768;
-  *np = 62;
-  *nrel2 = 16;
-  *nrel = 16;
+  *nu = ModelInputCount;
+  *ny = ModelOutputCount;
+  *nw = ModelAuxiliaryCount;
+  *np = ModelParameterCount;
+  *nrel2 = ModelRelationCount;
+  *nrel = ModelRelationCount;
   *extra1 = 0;
   *extra2 = 0;
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "dsblock_fixture.h"
+#include "model/variable_table.h"
 
 namespace {
 
@@ -173,6 +174,24 @@ TEST_F(BodyChainTest, ConstantSectionStoresTheStartValuesOfItsPositions) {
   // Positions outside the section are not touched, even where their start value is not 0.
   for (int position : {23, 52, 1067, 1369, 1736, 1745, 1767})
     EXPECT_TRUE(std::isnan(w[position])) << "w[" << position << "]";
+}
+
+TEST_F(BodyChainTest, ConstantSectionAgreesWithTheVariableTable) {
+  // The auxiliary records in table order are the auxiliaries array.
+  std::vector<const VariableRecord*> auxiliary;
+  for (const VariableRecord& record : variableTable)
+    if (record_kind(record) == KindAuxiliary) auxiliary.push_back(&record);
+  ASSERT_EQ(auxiliary.size(), 1768u);
+
+  ASSERT_EQ(call(DemandInitialize), 0);
+  int stored = 0;
+  for (int i = 0; i < 1768; ++i) {
+    if (std::isnan(w[i])) continue;
+    ++stored;
+    EXPECT_EQ(w[i], auxiliary[i]->start) << auxiliary[i]->name;
+    EXPECT_TRUE(is_time_invariant(*auxiliary[i])) << auxiliary[i]->name;
+  }
+  EXPECT_EQ(stored, 1485);
 }
 
 TEST_F(BodyChainTest, ConstantsAreStoredAgainOnlyByAnInitialisation) {
