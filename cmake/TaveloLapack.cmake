@@ -25,8 +25,10 @@ if(NOT TAVELO_LAPACK_ARCHIVE OR NOT TAVELO_BLAS_ARCHIVE)
     "blas: ${TAVELO_BLAS_ARCHIVE})")
 endif()
 
-# An archive linked into a shared library must be position-independent: no absolute 32-bit
-# relocations anywhere in it.
+# An archive linked into a shared library must hold position-independent code: no absolute
+# 32-bit relocations anywhere in it. (libblas.a has none; its Fortran routines refer only to
+# their own constants and, through the PLT, to other routines. Its C interface objects, which
+# are not linked, read two globals directly; the linker would refuse such an object.)
 find_program(TAVELO_READELF NAMES readelf)
 if(TAVELO_READELF)
   foreach(archive IN ITEMS ${TAVELO_LAPACK_ARCHIVE} ${TAVELO_BLAS_ARCHIVE})

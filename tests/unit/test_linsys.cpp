@@ -291,6 +291,7 @@ TEST_F(Linsys, NonFiniteValuesAreNeverAccepted) {
       {"full-rank QR, NaN right-hand side", {4, 1, 2, 3}, {NaN, 1}, 1},
       {"rank deficient, NaN right-hand side", {1, 0, 0, 0}, {NaN, 0}, 3},
       {"rank deficient, infinite right-hand side", {1, 0, 0, 0}, {Inf, 0}, 1},
+      {"rank deficient, finite solution, NaN residual", {1, 0, 0, 0}, {1, NaN}, 3},
       {"NaN in the matrix", {1, NaN, 0, 1}, {1, 1}, 0},
       {"NaN in the matrix, rank-revealing", {1, NaN, 0, 1}, {1, 1}, 1},
       {"infinity in the matrix", {Inf, 0, 0, 1}, {0, 1}, 0},
