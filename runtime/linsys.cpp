@@ -48,11 +48,20 @@ struct Workspace {
 };
 
 Workspace workspace(int n, double* work, int* pivots, int* flags) {
-  const long nn = static_cast<long>(n) * n;
-  return {n,          work,           work + nn,         work + nn + n,
-          work + nn + 2L * n,         work + nn + 3L * n, work + nn + 4L * n,
-          work + nn + 5L * n,         pivots,             pivots + n,
-          flags};
+  double* blocks = work + static_cast<long>(n) * n;
+  Workspace ws{};
+  ws.n = n;
+  ws.W = work;
+  ws.tau = blocks;
+  ws.tauZ = blocks + n;
+  ws.scratch = blocks + 2L * n;
+  ws.saved = blocks + 3L * n;
+  ws.rowScale = blocks + 4L * n;
+  ws.colScale = blocks + 5L * n;
+  ws.pivots = pivots;
+  ws.rank = pivots + n;
+  ws.flags = flags;
+  return ws;
 }
 
 // The four component messages are formatted in the "C" locale.
