@@ -3,6 +3,7 @@
 #pragma once
 
 #include "model/dsblock.h"
+#include "source/matrixop.h"
 
 // parameter_section.cpp: the parameter-dependent section of a new initialisation.
 void world_arm_dimensions(const ModelEntryArguments& a);       // under GN, in model_bindings_6
@@ -22,6 +23,3 @@ bool friction_mixed_system(const ModelEntryArguments& a);
 // modes_section.cpp: level 3, the friction modes and level-3 outputs, under GL(3).
 void friction_modes_and_outputs(const ModelEntryArguments& a);
 
-// Empties the array buffers and the function-name stack after a group of equations (array
-// runtime).
-void end_equation_reset();

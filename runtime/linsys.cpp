@@ -19,6 +19,7 @@
 #include "runtime/clocale.h"
 #include "runtime/lapack.h"
 #include "runtime/output.h"
+#include "runtime/runtime_state.h"
 
 double solverTolerance = 0.0;
 
@@ -421,7 +422,7 @@ int linsys_solve(const int* systemNumber, const int* options, const double* A, c
                  const char* const* names, int* error) {
   *error = 0;
   if (!solverToleranceSet) {
-    solverTolerance = (fixedStepMode != 0 ? 1e11 : 1e7) * MachineEpsilon;
+    solverTolerance = (modelRuntime.fixedStepMode != 0 ? 1e11 : 1e7) * MachineEpsilon;
     solverToleranceSet = true;
   }
   if (*n <= 0) return 0;

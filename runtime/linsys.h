@@ -25,8 +25,6 @@ constexpr long linsys_iwork_size(long n) { return 2 * n + 1; }
 
 // Set on the first call of linsys_solve in the process, then kept.
 extern double solverTolerance;
-// Nonzero would select the looser tolerance of fixed-step integration; nothing sets it.
-extern int fixedStepMode;
 
 // Solves the system and reports a rejected one (and, at events with printFlags >= 80, a rank
 // deficient one) in the log. x holds the right-hand side on entry and the solution on return;
