@@ -583,7 +583,13 @@ int amatPutRinit(AmatFile* file, const char* name, int32_t rowLength, int32_t ty
     ok = ok && file->headerPos >= 0 &&
          clocale_fprintf(fp, " (0,%ld)%29s\n", static_cast<long>(rowLength), "") >= 0;
   }
-  return ok ? 0 : rowwise_failure(file, rowName, system_error());
+  // On disk at once: the file is complete, with no rows yet, before the first row arrives.
+  ok = ok && std::fflush(fp) == 0;
+  if (ok) return 0;
+  rowwise_failure(file, rowName, system_error());
+  std::free(file->rowName);  // no matrix is being written row-wise
+  file->rowName = nullptr;
+  return 1;
 }
 
 int amatPutRrow(AmatFile* file, const float* row) {
