@@ -22,4 +22,11 @@ set(expected
 if(NOT names STREQUAL expected)
   message(FATAL_ERROR "exports differ:\n  got: ${names}\n  expected: ${expected}")
 endif()
+# No LAPACK, BLAS or xerbla_ name may appear at all, defined or undefined: the library carries
+# its own copies and a host's LAPACK must not replace them.
+execute_process(COMMAND nm -D ${LIB} OUTPUT_VARIABLE all RESULT_VARIABLE rc)
+string(REGEX MATCHALL "[ \n][a-z][a-z0-9]*_\n" fortran "${all}")
+if(fortran)
+  message(FATAL_ERROR "Fortran symbols in the dynamic table: ${fortran}")
+endif()
 message(STATUS "exports ok: ${names}")

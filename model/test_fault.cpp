@@ -1,0 +1,40 @@
+#include "model/test_fault.h"
+
+#include "runtime/output.h"
+#include "runtime/relations.h"
+#include "runtime/runtime_state.h"
+
+int32_t tavelo_test_fault = TestFaultNone;
+TestPassHook tavelo_test_pass_hook = nullptr;
+
+namespace {
+
+// The test relation's own state; the model's relations are left alone.
+int32_t flipValue = 0;
+double flipHyst = 0.0;
+double flipNominal = 0.0;
+
+}  // namespace
+
+void apply_test_fault(const ModelEntryArguments& a) {
+  if (tavelo_test_pass_hook != nullptr) tavelo_test_pass_hook(a);
+  switch (tavelo_test_fault) {
+    case TestFaultModelError:
+      model_error("Test fault: model error");
+    case TestFaultKeepChanging:
+      if (modelRuntime.event) {
+        // Always on the other side of zero from its value, far beyond its hysteresis.
+        const double z = flipValue ? -1.0 : 1.0;
+        event_relation("testFault.flip > 0", "(testFault.flip)-(0)", &flipValue, &flipHyst,
+                       &flipNominal, modelRuntime.EventEpsilon, z, modelRuntime.initial,
+                       modelRuntime.printFlags, &modelRuntime.changed, 0, 0, 0, 1e-4,
+                       modelRuntime.eventIteration > 5);
+      }
+      break;
+    case TestFaultTerminate:
+      modelRuntime.status = RunStatusTerminate;
+      break;
+    default:
+      break;
+  }
+}

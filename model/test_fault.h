@@ -1,0 +1,24 @@
+// Test-only faults of the model body. Off unless a test switches them on: the word and the
+// hook are internal to the library (not exported from Tavelo.so); unit tests set them
+// directly, FMI-boundary tests through the test build of the library (Tavelo_faults.so, which
+// exports Tavelo_testSetFault). Checked once at the start of every pass.
+#pragma once
+
+#include <cstdint>
+
+#include "model/dsblock.h"
+
+enum TestFault : int32_t {
+  TestFaultNone = 0,
+  TestFaultModelError = 1,    // every pass raises a model error ("Test fault: model error")
+  TestFaultKeepChanging = 2,  // at every event pass a test relation switches its value
+  TestFaultTerminate = 3,     // every pass sets RunStatus to terminate (-999)
+};
+
+extern int32_t tavelo_test_fault;
+
+// Called at the start of every pass when set (unit tests).
+using TestPassHook = void (*)(const ModelEntryArguments& a);
+extern TestPassHook tavelo_test_pass_hook;
+
+void apply_test_fault(const ModelEntryArguments& a);

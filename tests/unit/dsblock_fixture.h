@@ -1,0 +1,63 @@
+// Test fixture for the model entry: the value arrays of one instance and a clean process-wide
+// state (runtime words, relations, test faults) for every test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "log_capture.h"
+#include "model/body_chain.h"
+#include "model/dsblock.h"
+#include "model/pre_values.h"
+#include "model/test_fault.h"
+#include "runtime/relations.h"
+#include "runtime/runtime_state.h"
+
+class ModelEntryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { reset_process_state(); }
+  void TearDown() override { reset_process_state(); }
+
+  static void reset_process_state() {
+    modelRuntime = ModelRuntimeState{};
+    relation_hysteresis = RelationHysteresis{};
+    tavelo_test_fault = TestFaultNone;
+    tavelo_test_pass_hook = nullptr;
+    sectionFlag = 0;
+  }
+
+  // One dsblock_ call as the FMI layer makes it; returns QiErr.
+  int32_t call(int32_t demand, double t = 0.0) {
+    int32_t QiErr = 0;
+    time = t;
+    EXPECT_EQ(dsblock_(&demand, &computedLevel, &time, x.data(), nullptr, u.data(), dp.data(),
+                       nullptr, nullptr, F.data(), y.data(), w.data(), ei.data(), nullptr,
+                       nullptr, nullptr, &QiErr),
+              0);
+    return QiErr;
+  }
+
+  // One pass of the body, straight through its first piece.
+  void pass(int32_t demand, int32_t* QiErr) {
+    const ModelEntryArguments a{&demand, &computedLevel, &time,     x.data(),  nullptr, u.data(),
+                                dp.data(), nullptr,      nullptr,   F.data(),  y.data(), w.data(),
+                                ei.data(), nullptr,      nullptr,   nullptr,   QiErr};
+    model_bindings_1(a, 0);
+  }
+
+  static constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+
+  // One spare element each, as the FMI layer allocates them.
+  std::vector<double> x{0.0, 1.25, 0.5, -2.5, 0.0};
+  std::vector<double> u = std::vector<double>(1, 0.0);
+  std::vector<double> dp = std::vector<double>(63, 0.0);
+  std::vector<double> F = std::vector<double>(5, 0.0);
+  std::vector<double> y = std::vector<double>(1, 0.0);
+  std::vector<double> w = std::vector<double>(1769, 0.0);
+  std::vector<double> ei = std::vector<double>(33, 0.0);
+  int32_t computedLevel = 0;
+  double time = 0.0;
+};
