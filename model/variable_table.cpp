@@ -4,6 +4,9 @@
 #include <cstring>
 #include <functional>
 
+#include "results/result_file.h"
+#include "results/result_writer.h"
+
 int ResultWriterPhase = 0;
 
 void get_model_sizes(int* nx, int* nx2, int* nu, int* ny, int* nw, int* np, int* nrel, int* n8,
@@ -36,6 +39,98 @@ void copy_start_values(double* states, double* parameters) {
   }
 }
 
+// Records of each kind 0-7 in the table, the length of each kind's column-code list.
+constexpr int kind_count(int kind) {
+  constexpr int counts[8] = {0, ModelParameterCount, ModelStateCount, ModelStateCount,
+                             ModelOutputCount, ModelInputCount, ModelAuxiliaryCount, 0};
+  return kind >= 0 && kind < 8 ? counts[kind] : 0;
+}
+
+bool has_storage(int kind) { return kind >= KindParameter && kind <= KindAuxiliary; }
+
+// Phase 1: one column code per record of kinds 1-6, in table order, into its kind's list;
+// parameters and time-invariant outputs, inputs and auxiliaries go to data_1, the others to
+// data_2. Aliases are only counted.
+void number_variables() {
+  ResultCategoryCursors& r = resultCursors;
+  int seen[8] = {};
+  for (const VariableRecord& record : variableTable) {
+    const int kind = record_kind(record);
+    if (kind == KindAlias) {
+      ++r.nAlias;
+      continue;
+    }
+    if (!has_storage(kind) || seen[kind] >= kind_count(kind)) continue;
+    ++seen[kind];
+    const bool constant =
+        kind == KindParameter ||
+        ((kind == KindOutput || kind == KindInput || kind == KindAuxiliary) &&
+         is_time_invariant(record));
+    const int32_t code = constant ? -(++r.nConstant) : ++r.nVarying;
+    if (r.columnCursor[kind] != nullptr) *r.columnCursor[kind]++ = code;
+  }
+}
+
+// Phase 3: name, description and dataInfo row of every record of kinds 1-7, from row 1 on.
+// A record whose column cannot be found (an alias of kind 0 or outside its target's list)
+// gets no row, so the writer's row count check fails; rows past the end are counted but not
+// written.
+void name_variables() {
+  ResultCategoryCursors& r = resultCursors;
+  int seen[8] = {};
+  for (const VariableRecord& record : variableTable) {
+    const int kind = record_kind(record);
+    int32_t code;
+    int32_t sign = 1;
+    if (kind == KindAlias) {
+      const int target = alias_target_kind(record);
+      if (!has_storage(target) || record.index < 0 || record.index >= kind_count(target) ||
+          r.kindIndex == nullptr || r.kindIndex[target] == nullptr)
+        continue;
+      code = r.kindIndex[target][record.index];
+      sign = alias_sign(record) < 0.0 ? -1 : 1;
+    } else {
+      if (!has_storage(kind) || seen[kind] >= kind_count(kind) || r.columnCursor[kind] == nullptr)
+        continue;
+      ++seen[kind];
+      code = *r.columnCursor[kind]++;
+    }
+    const int32_t row = r.nextRow++;
+    if (row < 0 || row >= r.totalRows) continue;
+    const int32_t total = r.totalRows;
+    r.names[row] = record.name;
+    r.descriptions[row] = record.description;
+    r.dataInfo[row] = code > 0 ? 2 : 1;
+    r.dataInfo[total + row] = sign * ((code > 0 ? code : -code) + 1);
+    r.dataInfo[2 * total + row] = 0;
+    r.dataInfo[3 * total + row] = -1;
+  }
+}
+
+// Phases 5 and 7: the value of every record of kinds 1-6 under its kind's value cursor, as a
+// float, into the row buffer: phase 5 the data_1 variables (both rows of their column),
+// phase 7 the data_2 variables. Every record advances its kind's cursors by one.
+void sample_variables(bool constants) {
+  ResultCategoryCursors& r = resultCursors;
+  int seen[8] = {};
+  for (const VariableRecord& record : variableTable) {
+    const int kind = record_kind(record);
+    if (!has_storage(kind) || seen[kind] >= kind_count(kind) || r.columnCursor[kind] == nullptr)
+      continue;
+    ++seen[kind];
+    const int32_t code = *r.columnCursor[kind]++;
+    const double* value = r.valueCursor[kind];
+    if (value == nullptr) continue;
+    r.valueCursor[kind] = value + 1;
+    if (r.rowBuffer == nullptr) continue;
+    if (constants && code < 0) {
+      r.rowBuffer[2 * -code] = r.rowBuffer[2 * -code + 1] = result_float(*value);
+    } else if (!constants && code > 0) {
+      r.rowBuffer[code] = result_float(*value);
+    }
+  }
+}
+
 }  // namespace
 
 void walk_variable_table(double* states, double* parameters, int32_t* QiErr) {
@@ -44,7 +139,18 @@ void walk_variable_table(double* states, double* parameters, int32_t* QiErr) {
     case 0:
       copy_start_values(states, parameters);
       break;
-    // 1, 3, 5, 7: the result writer's numbering, naming, constant and row sampling walks.
+    case 1:
+      number_variables();
+      break;
+    case 3:
+      name_variables();
+      break;
+    case 5:
+      sample_variables(true);
+      break;
+    case 7:
+      sample_variables(false);
+      break;
     default:
       break;
   }

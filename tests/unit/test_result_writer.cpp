@@ -1,0 +1,489 @@
+// Result writer: numbering, the layout of "dsres.mat" after open, the rows, closing and its
+// ownership, and the fatal paths in a child process.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "mat4_reader.h"
+#include "model/variable_table.h"
+#include "results/result_writer.h"
+
+namespace {
+
+constexpr int32_t nConstant = 1731;
+constexpr int32_t nVarying = 107;
+constexpr int32_t nAlias = 486;
+constexpr int32_t total = nConstant + nVarying + nAlias + 1;
+constexpr size_t bytesBeforeRows = 513942;
+constexpr size_t bytesPerRow = 432;
+
+// The record at a position of a kind's value array, or null.
+const VariableRecord* record_at(int kind, int position) {
+  int seen = 0;
+  for (const VariableRecord& record : variableTable) {
+    if (record_kind(record) != kind) continue;
+    if (seen++ == position) return &record;
+  }
+  return nullptr;
+}
+
+// Runs body in a child process with its standard error in a pipe; the exit status (or -1
+// when the child did not exit) and everything it wrote to stderr.
+struct ChildOutcome {
+  int exitStatus = -1;
+  std::string stderrText;
+};
+ChildOutcome run_in_child(const std::function<void()>& body) {
+  ChildOutcome outcome;
+  int fds[2];
+  if (pipe(fds) != 0) return outcome;
+  std::fflush(stdout);
+  std::fflush(stderr);
+  pid_t pid = fork();
+  if (pid < 0) return outcome;
+  if (pid == 0) {
+    close(fds[0]);
+    if (dup2(fds[1], 2) < 0) std::_Exit(90);
+    close(fds[1]);
+    body();
+    std::_Exit(91);  // the body was expected to end the process
+  }
+  close(fds[1]);
+  char buffer[256];
+  ssize_t n;
+  while ((n = read(fds[0], buffer, sizeof buffer)) > 0) outcome.stderrText.append(buffer, n);
+  close(fds[0]);
+  int status = 0;
+  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) outcome.exitStatus = WEXITSTATUS(status);
+  return outcome;
+}
+
+class ResultWriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.ok());
+    previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.file(""));
+    ResultWriterPhase = 0;
+    declare_(states.data(), parameters.data(), nullptr);
+    states = {0.25, -0.5, 0.5235987755983, 0.75, 0.0};
+    for (size_t i = 0; i < derivatives.size(); ++i) derivatives[i] = -2.0 - 0.5 * i;
+    for (size_t i = 0; i < auxiliaries.size(); ++i) auxiliaries[i] = 1000.0 + 0.25 * i;
+  }
+  void TearDown() override {
+    result_file_close(&result);
+    amatFailAllocationAfter = -1;
+    ResultWriterPhase = 0;
+    std::filesystem::current_path(previous);
+  }
+
+  void open(double time = 0.0, double t1 = 1e-9) {
+    result_file_open(&result, time, t1, parameters.data(), states.data(), derivatives.data(),
+                     outputs.data(), inputs.data(), auxiliaries.data());
+  }
+  void prepare_and_open(double time = 0.0, double t1 = 1e-9) {
+    result_file_prepare(&result);
+    open(time, t1);
+  }
+  void write_row(double time) {
+    result_file_write_row(&result, time, 1e-9, parameters.data(), states.data(),
+                          derivatives.data(), outputs.data(), inputs.data(), auxiliaries.data());
+  }
+  // The value of a non-alias record of kinds 1-6 in the arrays.
+  double value_of(const VariableRecord& record) {
+    const double* arrays[7] = {nullptr,        parameters.data(), states.data(),
+                               derivatives.data(), outputs.data(), inputs.data(),
+                               auxiliaries.data()};
+    return arrays[record_kind(record)][variable_position(&record)];
+  }
+
+  mat4::ScratchDirectory dir;
+  std::filesystem::path previous;
+  ResultFile result{};
+  std::vector<double> parameters = std::vector<double>(ModelParameterCount + 1);
+  std::vector<double> states = std::vector<double>(ModelStateCount + 1);
+  std::vector<double> derivatives = std::vector<double>(ModelStateCount + 1);
+  std::vector<double> outputs = std::vector<double>(ModelOutputCount + 1);
+  std::vector<double> inputs = std::vector<double>(ModelInputCount + 1);
+  std::vector<double> auxiliaries = std::vector<double>(ModelAuxiliaryCount + 1);
+};
+
+// dataInfo row of signal i of a parsed file.
+struct DataInfo {
+  int32_t matrix, column, interpolation, extrapolation;
+  bool operator==(const DataInfo&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const DataInfo& d) {
+  return os << "(" << d.matrix << ", " << d.column << ", " << d.interpolation << ", "
+            << d.extrapolation << ")";
+}
+DataInfo data_info(const mat4::Matrix& m, int32_t signal) {
+  return {static_cast<int32_t>(m.number(0, signal)), static_cast<int32_t>(m.number(1, signal)),
+          static_cast<int32_t>(m.number(2, signal)), static_cast<int32_t>(m.number(3, signal))};
+}
+std::string trimmed(std::string s) { return s.erase(s.find_last_not_of(' ') + 1); }
+
+}  // namespace
+
+TEST_F(ResultWriterTest, PrepareNumbersEveryVariable) {
+  result_file_prepare(&result);
+  EXPECT_EQ(ResultWriterPhase, 2);
+  EXPECT_EQ(resultCursors.nConstant, nConstant);
+  EXPECT_EQ(resultCursors.nVarying, nVarying);
+  EXPECT_EQ(resultCursors.nAlias, nAlias);
+  EXPECT_EQ(result.total, total);
+  EXPECT_EQ(result.isAllocated, 1);
+  EXPECT_EQ(result.isOpen, 0);
+  EXPECT_EQ(result.kindIndex[0], nullptr);
+
+  // Codes in table order: data_1 codes -1, -2, ... and data_2 codes 1, 2, ... as the records
+  // come, whatever their kind.
+  int32_t nextConstant = 0, nextVarying = 0;
+  int seen[7] = {};
+  for (const VariableRecord& record : variableTable) {
+    const int kind = record_kind(record);
+    if (kind < KindParameter || kind > KindAuxiliary) continue;
+    const bool constant = kind == KindParameter || (kind >= KindOutput && is_time_invariant(record));
+    const int32_t code = result.kindIndex[kind][seen[kind]++];
+    ASSERT_EQ(code, constant ? -(++nextConstant) : ++nextVarying) << record.name;
+  }
+  EXPECT_EQ(result.kindIndex[KindParameter][variable_position(find_variable("world.g"))], -20);
+  EXPECT_EQ(result.kindIndex[KindState][0], 70);  // armJoint.phi
+  EXPECT_EQ(result.kindIndex[KindAuxiliary][1736], 96);  // armBearingFriction.sa
+
+  const Atrajectory& t = result.traj;
+  ASSERT_EQ(t.nData, 2);
+  struct Expected {
+    const AmatMatrix* m;
+    const char* name;
+    int32_t nrow, ncol, type;
+    const void* data;
+  } matrices[] = {
+      {&t.name, "name", total, 0, charMatrix, result.names},
+      {&t.description, "description", total, 0, charMatrix, result.descriptions},
+      {&t.dataInfo, "dataInfo", total, 4, integerMatrix, result.dataInfo},
+      {&t.data[0], "data_1", 2, nConstant + 1, realMatrix, result.data1},
+      {&t.data[1], "data_2", 1, nVarying + 1, realMatrix, result.data2Row},
+  };
+  for (const Expected& e : matrices) {
+    SCOPED_TRACE(e.name);
+    EXPECT_STREQ(e.m->name, e.name);
+    EXPECT_EQ(e.m->nrow, e.nrow);
+    EXPECT_EQ(e.m->ncol, e.ncol);
+    EXPECT_EQ(e.m->type, e.type);
+    EXPECT_NE(e.data, nullptr);
+    EXPECT_EQ(e.m->data, e.data);
+  }
+}
+
+TEST_F(ResultWriterTest, OpenWritesTheLayoutOfTheResultFile) {
+  prepare_and_open(0.0, 1e-9);
+  EXPECT_EQ(ResultWriterPhase, 6);
+  EXPECT_EQ(result.isOpen, 1);
+  EXPECT_EQ(result.rowCounter, 0);
+  const std::string bytes = mat4::slurp("dsres.mat");
+  EXPECT_EQ(bytes.size(), bytesBeforeRows);
+  const mat4::File f = mat4::parse(bytes);
+  ASSERT_TRUE(f.ok) << f.error;
+
+  struct Layout {
+    const char* name;
+    int32_t type, mrows, ncols;
+    size_t offset;
+  } layout[] = {
+      {"Aclass", 51, 4, 11, 0},
+      {"name", 51, 47, total, 71},
+      {"description", 51, 152, total, 71 + 109300},
+      {"dataInfo", 20, 4, total, 71 + 109300 + 353432},
+      {"data_1", 10, nConstant + 1, 2, 71 + 109300 + 353432 + 37229},
+      {"data_2", 10, nVarying + 1, 0, 71 + 109300 + 353432 + 37229 + 13883},
+  };
+  ASSERT_EQ(f.matrices.size(), std::size(layout));
+  for (size_t i = 0; i < std::size(layout); ++i) {
+    const mat4::Matrix& m = f.matrices[i];
+    SCOPED_TRACE(layout[i].name);
+    EXPECT_EQ(m.name, layout[i].name);
+    EXPECT_EQ(m.type, layout[i].type);
+    EXPECT_EQ(m.mrows, layout[i].mrows);
+    EXPECT_EQ(m.ncols, layout[i].ncols);
+    EXPECT_EQ(m.imagf, 0);
+    EXPECT_EQ(m.offset, layout[i].offset);
+  }
+  const mat4::Matrix& aclass = f.matrices[0];
+  EXPECT_EQ(trimmed(aclass.row_string(0)), "Atrajectory");
+  EXPECT_EQ(trimmed(aclass.row_string(1)), "1.1");
+  EXPECT_EQ(aclass.row_string(2), " ");
+  EXPECT_EQ(trimmed(aclass.row_string(3)), "binTrans");
+
+  const mat4::Matrix& names = *f.find("name");
+  const mat4::Matrix& descriptions = *f.find("description");
+  const mat4::Matrix& info = *f.find("dataInfo");
+  const mat4::Matrix& data1 = *f.find("data_1");
+  EXPECT_EQ(names.column_string(0), "Time" + std::string(43, ' '));
+  EXPECT_EQ(trimmed(descriptions.column_string(0)), "Time in seconds");
+  for (int32_t i = 0; i < VariableTableSize; ++i) {
+    ASSERT_EQ(trimmed(names.column_string(i + 1)), variableTable[i].name) << i;
+    ASSERT_EQ(trimmed(descriptions.column_string(i + 1)), variableTable[i].description) << i;
+  }
+
+  struct Case {
+    const char* name;
+    DataInfo expected;
+  } cases[] = {
+      {"Time", {0, 1, 0, -1}},
+      {"world.frame_b.r_0[1]", {1, 2, 0, -1}},
+      {"world.g", {1, 21, 0, -1}},                 // a parameter
+      {"armFriction", {1, 937, 0, -1}},            // a parameter
+      {"armJoint.phi", {2, 71, 0, -1}},            // a state
+      {"armBearingFriction.sa", {2, 97, 0, -1}},   // a time-varying auxiliary
+      {"world.frame_b.f[1]", {2, -61, 0, -1}},     // alias of -armJoint.frame_a.f[1]
+  };
+  for (const Case& c : cases) {
+    const int32_t signal = c.name == std::string("Time")
+                               ? 0
+                               : static_cast<int32_t>(find_variable(c.name) - variableTable) + 1;
+    EXPECT_EQ(data_info(info, signal), c.expected) << c.name;
+  }
+
+  // Every signal: 0 and -1 in the last two columns, matrix 0 only for time; an alias has its
+  // target's matrix and column with its own sign.
+  for (int32_t i = 0; i < VariableTableSize; ++i) {
+    const VariableRecord& record = variableTable[i];
+    const DataInfo d = data_info(info, i + 1);
+    ASSERT_EQ(d.interpolation, 0) << record.name;
+    ASSERT_EQ(d.extrapolation, -1) << record.name;
+    ASSERT_TRUE(d.matrix == 1 || d.matrix == 2) << record.name;
+    if (record_kind(record) != KindAlias) continue;
+    const VariableRecord* target = record_at(alias_target_kind(record), record.index);
+    ASSERT_NE(target, nullptr) << record.name;
+    const DataInfo t = data_info(info, static_cast<int32_t>(target - variableTable) + 1);
+    EXPECT_EQ(d.matrix, t.matrix) << record.name;
+    EXPECT_EQ(d.column, static_cast<int32_t>(alias_sign(record)) * t.column) << record.name;
+  }
+  // An alias of a time-invariant auxiliary points into data_1.
+  EXPECT_EQ(data_info(info, static_cast<int32_t>(find_variable("world.x_arrowLine.length") -
+                                                 variableTable) + 1).matrix,
+            1);
+
+  // data_1: time and t1 in column 0, then every time-invariant value at both times.
+  EXPECT_EQ(data1.number(0, 0), 0.0);
+  EXPECT_EQ(data1.number(0, 1), static_cast<double>(1e-9f));
+  for (int32_t i = 0; i < VariableTableSize; ++i) {
+    const VariableRecord& record = variableTable[i];
+    const DataInfo d = data_info(info, i + 1);
+    if (record_kind(record) == KindAlias || d.matrix != 1) continue;
+    const double expected = static_cast<float>(value_of(record));
+    ASSERT_EQ(data1.number(d.column - 1, 0), expected) << record.name;
+    ASSERT_EQ(data1.number(d.column - 1, 1), expected) << record.name;
+  }
+  EXPECT_EQ(data1.number(20, 0), static_cast<double>(9.81f));  // world.g
+}
+
+TEST_F(ResultWriterTest, RowsGrowData2AndTheFileIsReadableAfterEveryRow) {
+  prepare_and_open(0.0);
+  const double times[] = {0.0, 0.001, 0.002, 0.125};
+  for (size_t n = 0; n < std::size(times); ++n) {
+    states[0] = 0.5 * static_cast<double>(n) + 0.25;
+    auxiliaries[1736] = -3.0 * static_cast<double>(n);
+    write_row(times[n]);
+    EXPECT_EQ(ResultWriterPhase, 8);
+
+    const std::string bytes = mat4::slurp("dsres.mat");
+    ASSERT_EQ(bytes.size(), bytesBeforeRows + bytesPerRow * (n + 1));
+    const mat4::File f = mat4::parse(bytes);
+    ASSERT_TRUE(f.ok) << f.error;
+    const mat4::Matrix& data2 = *f.find("data_2");
+    ASSERT_EQ(data2.ncols, static_cast<int32_t>(n + 1));
+    ASSERT_EQ(data2.mrows, nVarying + 1);
+    EXPECT_EQ(data2.number(0, n), static_cast<double>(static_cast<float>(times[n])));
+    EXPECT_EQ(data2.number(70, n), static_cast<float>(states[0]));       // armJoint.phi
+    EXPECT_EQ(data2.number(96, n), static_cast<float>(auxiliaries[1736]));  // armBearingFriction.sa
+    if (n > 0) {
+      EXPECT_EQ(data2.number(70, n - 1), static_cast<float>(states[0] - 0.5));
+    }
+  }
+
+  // Every variable read back through dataInfo from the last row or data_1, aliases with
+  // their sign.
+  const mat4::File f = mat4::read("dsres.mat");
+  ASSERT_TRUE(f.ok) << f.error;
+  const mat4::Matrix& info = *f.find("dataInfo");
+  const mat4::Matrix& data1 = *f.find("data_1");
+  const mat4::Matrix& data2 = *f.find("data_2");
+  for (int32_t i = 0; i < VariableTableSize; ++i) {
+    const VariableRecord& record = variableTable[i];
+    const VariableRecord* source =
+        record_kind(record) == KindAlias ? record_at(alias_target_kind(record), record.index)
+                                         : &record;
+    const double sign = record_kind(record) == KindAlias ? alias_sign(record) : 1.0;
+    const DataInfo d = data_info(info, i + 1);
+    const int32_t column = std::abs(d.column) - 1;
+    const double stored = d.matrix == 1 ? data1.number(column, 0)
+                                        : data2.number(column, data2.ncols - 1);
+    ASSERT_EQ((d.column < 0 ? -1.0 : 1.0) * stored, sign * static_cast<float>(value_of(*source)))
+        << record.name;
+  }
+}
+
+TEST_F(ResultWriterTest, ValuesAreStoredAsTheNearestFloat) {
+  states[0] = 1.0000000001;
+  prepare_and_open();
+  write_row(0.0);
+  const mat4::File f = mat4::read("dsres.mat");
+  ASSERT_TRUE(f.ok) << f.error;
+  EXPECT_EQ(f.find("data_2")->number(70, 0), 1.0);
+
+  struct Case {
+    double in;
+    float out;
+  } cases[] = {
+      {1.0000000001, 1.0f},
+      {0.1, 0.1f},
+      {-0.1, -0.1f},
+      {static_cast<double>(FLT_MAX), FLT_MAX},
+      {0x1.fffffefffffffp+127, FLT_MAX},  // just below the overflow threshold
+      {0x1.ffffffp+127, INFINITY},        // the threshold rounds away to infinity
+      {-1e39, -INFINITY},
+      {1e300, INFINITY},
+      {1e-50, 0.0f},
+  };
+  for (const Case& c : cases) EXPECT_EQ(result_float(c.in), c.out) << c.in;
+  EXPECT_TRUE(std::isnan(result_float(NAN)));
+}
+
+TEST_F(ResultWriterTest, CloseFinishesTheFileAndReleasesEverything) {
+  prepare_and_open(0.0);
+  write_row(0.0);
+  write_row(0.001);
+  result_file_close(&result);
+  EXPECT_EQ(ResultWriterPhase, 0);
+  EXPECT_EQ(result.isOpen, 0);
+  EXPECT_EQ(result.isAllocated, 0);
+  EXPECT_EQ(result.names, nullptr);
+  EXPECT_EQ(result.descriptions, nullptr);
+  EXPECT_EQ(result.dataInfo, nullptr);
+  EXPECT_EQ(result.data1, nullptr);
+  EXPECT_EQ(result.data2Row, nullptr);
+  EXPECT_EQ(result.traj.data, nullptr);
+  EXPECT_EQ(result.traj.name.name, nullptr);
+  for (int32_t* list : result.kindIndex) EXPECT_EQ(list, nullptr);
+  EXPECT_EQ(result.file.fp, nullptr);
+  // The table's strings are untouched.
+  EXPECT_STREQ(variableTable[0].name, find_variable(variableTable[0].name)->name);
+
+  const mat4::File f = mat4::read("dsres.mat");
+  ASSERT_TRUE(f.ok) << f.error;
+  EXPECT_EQ(f.find("data_2")->ncols, 2);
+  EXPECT_EQ(mat4::slurp("dsres.mat").size(), bytesBeforeRows + 2 * bytesPerRow);
+
+  // Closing again, and a row after closing, change nothing.
+  write_row(0.002);
+  result_file_close(&result);
+  EXPECT_EQ(ResultWriterPhase, 0);
+  EXPECT_EQ(mat4::slurp("dsres.mat").size(), bytesBeforeRows + 2 * bytesPerRow);
+
+  // A new record truncates and rewrites the file.
+  result = ResultFile{};
+  prepare_and_open(0.5);
+  EXPECT_EQ(mat4::slurp("dsres.mat").size(), bytesBeforeRows);
+  EXPECT_EQ(result.startTime, 0.5);
+}
+
+TEST_F(ResultWriterTest, CloseOfAnUnpreparedOrOnlyPreparedRecord) {
+  ResultWriterPhase = 6;
+  result_file_close(&result);
+  EXPECT_EQ(ResultWriterPhase, 0);
+  EXPECT_EQ(result.isAllocated, 0);
+
+  result_file_prepare(&result);
+  result_file_close(&result);  // prepared, never opened: released without a file
+  EXPECT_EQ(ResultWriterPhase, 0);
+  EXPECT_EQ(result.isAllocated, 0);
+  EXPECT_EQ(result.traj.data, nullptr);
+  EXPECT_FALSE(std::filesystem::exists("dsres.mat"));
+}
+
+TEST_F(ResultWriterTest, FailuresEndTheProcessWithTheirMessage) {
+  struct Case {
+    const char* what;
+    std::function<void()> body;
+    const char* message;
+  } cases[] = {
+      {"open of an unprepared record", [this] { open(); }, "Internal error"},
+      {"open twice", [this] { prepare_and_open(); open(); }, "Internal error"},
+      {"row count differs from total",
+       [this] {
+         result_file_prepare(&result);
+         result.total -= 1;
+         open();
+       },
+       "Internal error"},
+      {"file cannot be created",
+       [this] {
+         std::filesystem::remove("dsres.mat");
+         std::filesystem::create_directory("dsres.mat");
+         prepare_and_open();
+       },
+       "Failed to open result dsres.mat"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ChildOutcome outcome = run_in_child(c.body);
+    EXPECT_EQ(outcome.exitStatus, 1);
+    EXPECT_EQ(outcome.stderrText, c.message);
+  }
+}
+
+// Every allocation of prepare and open failing in turn: the process ends with its message,
+// never with a crash.
+TEST_F(ResultWriterTest, EveryFailedAllocationIsFatalWithItsMessage) {
+  // Count the allocations of a successful prepare and open.
+  amatFailAllocationAfter = 1000;
+  result_file_prepare(&result);
+  const int32_t prepareAllocations = 1000 - amatFailAllocationAfter;
+  amatFailAllocationAfter = 1000;
+  open();
+  const int32_t openAllocations = 1000 - amatFailAllocationAfter;
+  amatFailAllocationAfter = -1;
+  result_file_close(&result);
+  result = ResultFile{};
+  ASSERT_GT(prepareAllocations, 10);
+  ASSERT_GT(openAllocations, 0);
+
+  for (int32_t n = 0; n < prepareAllocations + openAllocations; ++n) {
+    SCOPED_TRACE(n);
+    const ChildOutcome outcome = run_in_child([&] {
+      amatFailAllocationAfter = n;
+      prepare_and_open();
+    });
+    EXPECT_EQ(outcome.exitStatus, 1);
+    EXPECT_EQ(outcome.stderrText,
+              n < prepareAllocations ? "Out of memory" : "Failed to open result dsres.mat");
+  }
+}
+
+// The walker's writer phases without a writer behind them (cursors cleared by close) touch
+// neither the arrays nor freed storage.
+TEST_F(ResultWriterTest, WriterPhasesAfterCloseTouchNothing) {
+  prepare_and_open();
+  write_row(0.0);
+  result_file_close(&result);
+  const std::vector<double> before = states;
+  for (int phase : {1, 3, 5, 7}) {
+    SCOPED_TRACE(phase);
+    ResultWriterPhase = phase;
+    declare_(states.data(), parameters.data(), nullptr);
+    EXPECT_EQ(states, before);
+  }
+  EXPECT_EQ(resultCursors.nextRow, 0);
+}
