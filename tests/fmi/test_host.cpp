@@ -1,6 +1,8 @@
 #include "test_host.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -119,4 +121,11 @@ HostInstance::HostInstance(const FmiLibrary& lib, const char* name, fmiBoolean l
 void HostInstance::reset() {
   if (c_ != nullptr) lib_.FreeModelInstance(c_);
   c_ = nullptr;
+}
+
+void enter_test_directory() {
+  const char* dir = std::getenv("TAVELO_TEST_TMP");
+  if (dir == nullptr || *dir == '\0') return;
+  mkdir(dir, 0755);
+  if (chdir(dir) != 0) ADD_FAILURE() << "cannot enter " << dir;
 }

@@ -9,9 +9,13 @@
 #include "fmi/fmi_types.h"
 
 // The exports of the library, each resolved with dlsym.
-#define TAVELO_HOST_EXPORTS(X)                                  \
-  X(GetModelTypesPlatform) X(GetVersion) X(InstantiateModel)    \
-  X(FreeModelInstance) X(SetDebugLogging) X(SetTime) X(Terminate)
+#define TAVELO_HOST_EXPORTS(X)                                                        \
+  X(GetModelTypesPlatform) X(GetVersion) X(InstantiateModel) X(FreeModelInstance)     \
+  X(SetDebugLogging) X(SetTime) X(SetContinuousStates) X(CompletedIntegratorStep)     \
+  X(SetReal) X(SetInteger) X(SetBoolean) X(SetString) X(Initialize) X(GetDerivatives) \
+  X(GetEventIndicators) X(GetReal) X(GetInteger) X(GetBoolean) X(GetString)           \
+  X(EventUpdate) X(GetContinuousStates) X(GetNominalContinuousStates)                 \
+  X(GetStateValueReferences) X(Terminate)
 
 struct FmiLibrary {
   void* handle = nullptr;
@@ -61,6 +65,14 @@ const std::vector<AllocationRecord>& allocations();
 const std::vector<void*>& frees();
 
 fmiCallbackFunctions host_callbacks();
+
+// Makes the directory of TAVELO_TEST_TMP (when set) the current one, so result files land
+// there; created when missing.
+void enter_test_directory();
+
+// A peek at the record behind a component (the test host is built from the same sources).
+struct ModelInstance;
+inline ModelInstance& record_of(fmiComponent c) { return *static_cast<ModelInstance*>(c); }
 
 constexpr const char* TaveloGUID = "{8a4d88a0-e4db-4e8b-bfa0-f36b6a6c89b3}";
 
