@@ -254,6 +254,31 @@ TEST_F(Lifecycle, MissingCallbacks) {
   EXPECT_TRUE(logged_messages().empty());
 }
 
+TEST_F(Lifecycle, LoggingRuleFollowsDebugLogging) {
+  // A count mismatch gives fmiWarning, a refused read before initialisation fmiError.
+  HostInstance instance(lib, "pendulum", fmiFalse);
+  ASSERT_TRUE(instance);
+  double x[3];
+  const fmiValueReference vr = 0x02000000;
+  double v;
+  for (const fmiBoolean on : {fmiFalse, fmiTrue, fmiFalse}) {
+    SCOPED_TRACE(static_cast<int>(on));
+    ASSERT_EQ(lib.SetDebugLogging(instance.get(), on), fmiOK);
+    logged_messages().clear();
+    EXPECT_EQ(lib.GetContinuousStates(instance.get(), x, 3), fmiWarning);
+    EXPECT_EQ(lib.GetReal(instance.get(), &vr, 1, &v), fmiError);
+    std::vector<std::string> expected;
+    if (on) expected.push_back("fmiGetContinuousStates: argument nx = 3 is incorrect, should be 4\n");
+    expected.push_back("fmiGetReal: comp is not initialized\n");
+    EXPECT_EQ(logged_texts(), expected);
+    for (const LoggedMessage& m : logged_messages()) {
+      EXPECT_EQ(m.component, instance.get());
+      EXPECT_EQ(m.instanceName, "pendulum");
+      EXPECT_EQ(m.category, "");
+    }
+  }
+}
+
 TEST_F(Lifecycle, NullComponentIsAnError) {
   EXPECT_EQ(lib.SetDebugLogging(nullptr, fmiTrue), fmiError);
   EXPECT_EQ(lib.SetTime(nullptr, 1.0), fmiError);
