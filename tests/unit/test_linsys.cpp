@@ -217,6 +217,33 @@ TEST_F(Linsys, ReportWithoutNamesNumbersTheUnknowns) {
                             "... NOT ACCEPTING SINCE TOO LARGE RESDIUAL"}));
 }
 
+// A failed LU attempt leaves its factors in the work array: the rank-revealing path starts from
+// a fresh copy of A, scaled again with the same factors when the equilibration scaled it.
+TEST_F(Linsys, FailedLUFallsBackOnAFreshlyScaledCopy) {
+  struct Case {
+    std::vector<double> rows;
+    std::vector<double> b;
+    int options;
+    int state;
+  };
+  const Case cases[] = {
+      // Partial pivoting swaps the rows, so the LU factors differ from A.
+      {{1, 2, 2, 4}, {1, 2}, 0, LinsysStateQR},
+      // The row scaling leaves the two rows equal: LU fails on the scaled matrix.
+      {{1e6, 2e6, 1, 2}, {1e6, 1}, 2, LinsysStateRowsScaled | LinsysStateQR},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    System s(2, c.rows);
+    expect_near(s.solve(c.b, c.options), {0.2, 0.4});
+    EXPECT_EQ(s.error, 0);
+    EXPECT_EQ(s.state, c.state);
+    EXPECT_EQ(s.rank(), 1);
+    EXPECT_EQ(s.flags(), (std::vector<int>{1, 0}));
+  }
+  EXPECT_TRUE(lines().empty());
+}
+
 // Full rank but conditioned between 1/tolerance and 1/eps: the first factorisation takes rank
 // 1; a too large residual restarts at the finer rank, a small one is accepted.
 TEST_F(Linsys, BadlyScaledFullRankSystemRestartsAtTheFinerRank) {
