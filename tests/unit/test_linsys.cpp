@@ -102,6 +102,9 @@ TEST_F(Linsys, EquilibrationScalesRowsAndColumnsAndUndoesIt) {
       {{1e6, 2e6, 1, 3}, LinsysStateRowsScaled},
       {{1e6, 1, 2e6, 3}, LinsysStateColumnsScaled},
       {{1e6, 1e3, 1, 1e-6}, LinsysStateRowsScaled | LinsysStateColumnsScaled},
+      // Scaled columns that the pivoted QR factorisation swaps: the factors belong to the
+      // caller's order of unknowns.
+      {{2e-3, 1, 1e-3, 3}, LinsysStateColumnsScaled},
   };
   for (const Case& c : cases) {
     for (int options : {2, 3}) {
