@@ -266,6 +266,16 @@ TEST_F(Linsys, BadlyScaledFullRankSystemRestartsAtTheFinerRank) {
     EXPECT_EQ(t.flags(), (std::vector<int>{0, 1}));
   }
   EXPECT_TRUE(lines().empty());
+
+  // The restart tests the right-hand side again.
+  System u(2, {1, 0, 0, 1e-10});
+  u.solve({1, Inf}, 0);
+  EXPECT_EQ(u.rank(), 2);
+  EXPECT_EQ(u.error, 1);
+  const Lines l = lines();
+  ASSERT_GE(l.size(), 2u);
+  EXPECT_EQ(l[0], "Rhs component 2 of system 1 is inf");
+  EXPECT_EQ(l[1], "Rhs component 2 of system 1 is inf");
 }
 
 // A stored factorisation is used as it stands: no refactorising, and no restart.
