@@ -100,13 +100,10 @@ RealArray RealArraySubscriptList(RealArray a, va_list subscripts) {
   int32_t nargs = 0;
   int32_t m = a.ndims;
   {
+    // The whole list is validated here; a list too long for VA_handler fails only when it is
+    // unpacked, after the subscripts have been checked.
     ListCursor list(subscripts);
-    for (int32_t i = 0;; ++i) {
-      if (!entry_fits(i)) {
-        // No end tag where the table could hold one: this list can never be unpacked.
-        model_assert(nargs <= a.ndims, "nargs<=a.ndims", "Too many subscripts for array");
-        FailCheck("i+4<sizeof(VA_handler)/sizeof(*VA_handler)", "Out of memory for va_list");
-      }
+    for (;;) {
       const VAHandlerEntry e = list.next();
       if (e.type == SubscriptEnd) break;
       ++nargs;

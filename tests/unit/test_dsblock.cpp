@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dsblock_fixture.h"
+#include "source/matrixop.h"
 
 namespace {
 
@@ -415,6 +416,27 @@ TEST_F(ModelErrorEntryTest, QuietModelErrorLeavesNoStaleFramesBehind) {
   EXPECT_EQ(call(DemandEventUpdate), 1);
   EXPECT_TRUE(log.texts().empty());
   EXPECT_EQ(modelRuntime.functionStack, nullptr);
+}
+
+// A buffer exhausted inside a translated function fails that evaluation only: the entry empties
+// the buffers and the stack after the error, so the next call allocates again.
+TEST_F(ModelErrorEntryTest, ExhaustedBufferDoesNotFailTheNextCall) {
+  initialise();
+  LogCapture log;
+  passAction = [](const ModelEntryArguments&) {
+    modelRuntime.functionStack = &innerFrame;
+    PushMark();
+    RealVectorAlloc(RealbufferSize - 1);
+    RealVectorAlloc(1);
+  };
+  EXPECT_EQ(call(DemandDerivatives), 1);
+  EXPECT_EQ(modelRuntime.functionStack, nullptr);
+  EXPECT_EQ(std::memcmp(&currentMark, &startMark, sizeof currentMark), 0);
+  passAction = [](const ModelEntryArguments&) {
+    RealVectorAlloc(RealbufferSize - 1);
+    end_equation_reset();
+  };
+  EXPECT_EQ(call(DemandDerivatives), 0);
 }
 
 TEST_F(ModelErrorEntryTest, NoOtherExceptionLeavesTheEntry) {

@@ -169,6 +169,59 @@ TEST_F(FramesTest, AxesRotationsAnglesRoundTrip) {
   expect_near(values_of(Frames::axesRotationsAngles(R, sequence, 0.3)), {a1, a2, a3}, 1e-12);
 }
 
+// c4 is compared strictly with 4*0.1*0.1 as computed in doubles, one unit above 0.04: a c4
+// equal to it is not above the limit (diag(-1, limit, 0) then takes the c2 branch), the next
+// double is (the c4 branch, although c2 is the largest).
+TEST_F(FramesTest, QuaternionLimitIsFourTimesPointOneSquared) {
+  volatile double tenth = 0.1;
+  const double limit = 4 * tenth * tenth;
+  ASSERT_GT(limit, 0.04);
+  Orientation atLimit = orientation({-1, 0, 0, 0, limit, 0, 0, 0, 0});
+  expect_near(values_of(Frames::Quaternions::from_T(atLimit.record().T, quat(0, 0, 0, 1))),
+              {0, 0.5 * std::sqrt((limit + 1) + 1), 0, 0}, 0);
+  const double above = std::nextafter(limit, 1.0);
+  Orientation aboveLimit = orientation({-1, 0, 0, 0, above, 0, 0, 0, 0});
+  expect_near(values_of(Frames::Quaternions::from_T(aboveLimit.record().T, quat(0, 0, 0, 1))),
+              {0, 0, 0, 0.5 * std::sqrt(above)}, 0);
+}
+
+// The results are bit for bit those of the stated order of operations.
+TEST_F(FramesTest, OrderOfOperationsIsExact) {
+  const double e[3] = {0.48, 0.6, 0.64};
+  const double angle = 0.7;
+  const double c = std::cos(angle), s = std::sin(angle);
+  const double K[9] = {0, -e[2], e[1], e[2], 0, -e[0], -e[1], e[0], 0};
+  Values expected(9);
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) {
+      const double E = 0.0 + e[i] * e[j];
+      const double I = i == j ? 1.0 : 0.0;
+      expected[3 * i + j] = (E + c * (I - E)) - s * K[3 * i + j];
+    }
+  RealArray T = TM::planarRotation(vec(e[0], e[1], e[2]), angle);
+  EXPECT_EQ(values_of(T), expected);
+
+  // from_T, c4 branch: the sums of the diagonal left to right from T[1,1] + 1.
+  Values t = values_of(T);
+  const double c4 = ((t[0] + 1) + t[4]) + t[8];
+  const double paux = 0.5 * std::sqrt(c4), paux4 = 4 * paux;
+  Orientation o = orientation(t);
+  EXPECT_EQ(values_of(Frames::Quaternions::from_T(o.record().T, quat(0, 0, 0, 1))),
+            (Values{(t[5] - t[7]) / paux4, (t[6] - t[2]) / paux4, (t[1] - t[3]) / paux4, paux}));
+
+  // planarRotationAngle: s = -((e x p).q), c = p.q - (e.p)*(e.q).
+  const double p[3] = {0.3, -1.7, 0.9}, q[3] = {1.1, 0.2, -0.4};
+  const double ep[3] = {e[1] * p[2] - e[2] * p[1], e[2] * p[0] - e[0] * p[2],
+                        e[0] * p[1] - e[1] * p[0]};
+  auto dot = [](const double* x, const double* y) {
+    return ((0.0 + x[0] * y[0]) + x[1] * y[1]) + x[2] * y[2];
+  };
+  const double sa = -dot(ep, q), ca = dot(p, q) - dot(e, p) * dot(e, q);
+  EXPECT_EQ(Frames::planarRotationAngle(vec(e[0], e[1], e[2]), vec(p[0], p[1], p[2]),
+                                        vec(q[0], q[1], q[2])),
+            std::atan2(sa, ca));
+}
+
 TEST_F(FramesTest, IdentityIntegerMatrix) {
   IntegerArray id = identity_integer_matrix(2);
   EXPECT_EQ(std::vector<int32_t>(id.data, id.data + 4), (std::vector<int32_t>{1, 0, 0, 1}));

@@ -147,12 +147,39 @@ TEST_F(SubscriptTest, ListLengthLimit) {
   RealArray a96 = RealArrayFill(RealArrayAllocDims(96, ones96.data()), 4.0);
   EXPECT_EQ(raise([&] { colons(a96, std::make_index_sequence<96>{}); }),
             check_log("i+4<sizeof(VA_handler)/sizeof(*VA_handler)", "Out of memory for va_list"));
-  // A list too long for the table on an array with fewer dimensions: the surplus is reported,
-  // and the list is not read beyond what the table could hold.
+  // A list too long for the table on an array with fewer dimensions: the surplus is reported.
   EXPECT_EQ(raise([&] {
               colons(counting({2, 2}), std::make_index_sequence<120>{});
             }),
             check_log("nargs<=a.ndims", "Too many subscripts for array"));
+}
+
+// A list longer than the table is still validated whole, in the order of the checks: the
+// surplus scalar, the nargs count and the subscripts' ranges come before the table's limit.
+template <size_t... I, class... Tail>
+RealArray colons_then(RealArray a, std::index_sequence<I...>, Tail... tail) {
+  return RealArraySubscript(a, ((void)I, SubscriptColon)..., tail..., SubscriptEnd);
+}
+
+TEST_F(SubscriptTest, LongListIsValidatedBeforeTheTableLimit) {
+  // 96 colons and three scalars on a matrix: the third scalar finds no dimension left.
+  EXPECT_EQ(raise([&] {
+              colons_then(counting({2, 2}), std::make_index_sequence<96>{}, SubscriptScalar, 1,
+                          SubscriptScalar, 1, SubscriptScalar, 1);
+            }),
+            check_log("ndims>0", "Internal error in subscriptring of array"));
+  // 97 entries on 96 dimensions of extent 1: the scalar index 2 is out of range.
+  std::vector<int32_t> ones96(96, 1);
+  RealArray a96 = RealArrayFill(RealArrayAllocDims(96, ones96.data()), 4.0);
+  EXPECT_EQ(raise([&] {
+              colons_then(a96, std::make_index_sequence<95>{}, SubscriptScalar, 2);
+            }),
+            check_log("(i>=1)&&(i<=a.dims[a_dim])", "Array subscripting: scalar index out of range"));
+  // The same list with a valid index passes every check and fails only the table's limit.
+  EXPECT_EQ(raise([&] {
+              colons_then(a96, std::make_index_sequence<95>{}, SubscriptScalar, 1);
+            }),
+            check_log("i+4<sizeof(VA_handler)/sizeof(*VA_handler)", "Out of memory for va_list"));
 }
 
 TEST_F(SubscriptTest, ResultStorageComesFromTheBuffers) {

@@ -1,0 +1,167 @@
+// A small independent reader of MAT version 4 files for the tests: parses every matrix
+// (header type, mrows, ncols, imagf, namlen; name; elements), and rejects a file whose
+// headers or sizes do not add up. Plus a scratch directory for test files.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <initializer_list>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace mat4 {
+
+struct Matrix {
+  int32_t type = 0, mrows = 0, ncols = 0, imagf = 0, namlen = 0;
+  std::string name;
+  std::vector<unsigned char> bytes;  // the elements as stored, column-major
+  size_t offset = 0;                 // where the header starts in the file
+
+  int precision() const { return (type / 10) % 10; }
+  bool text() const { return type % 10 == 1; }
+  size_t element_size() const {
+    static const size_t sizes[] = {8, 4, 4, 2, 2, 1};
+    return sizes[precision()];
+  }
+  // Element (i, j) converted to double.
+  double number(int32_t i, int32_t j) const {
+    const unsigned char* p = bytes.data() + (static_cast<size_t>(j) * mrows + i) * element_size();
+    switch (precision()) {
+      case 0: { double v; std::memcpy(&v, p, 8); return v; }
+      case 1: { float v; std::memcpy(&v, p, 4); return v; }
+      case 2: { int32_t v; std::memcpy(&v, p, 4); return v; }
+      case 3: { int16_t v; std::memcpy(&v, p, 2); return v; }
+      case 4: { uint16_t v; std::memcpy(&v, p, 2); return v; }
+      default: return p[0];
+    }
+  }
+  // Text matrices: string i of a matrix that holds one string per row (mrows strings) or per
+  // column (transposed: ncols strings), up to its first NUL; trailing pad is kept.
+  std::string row_string(int32_t i) const {
+    std::string s;
+    for (int32_t j = 0; j < ncols; ++j) {
+      char c = static_cast<char>(bytes[static_cast<size_t>(j) * mrows + i]);
+      if (!c) break;
+      s += c;
+    }
+    return s;
+  }
+  std::string column_string(int32_t j) const {
+    std::string s(reinterpret_cast<const char*>(bytes.data()) + static_cast<size_t>(j) * mrows,
+                  static_cast<size_t>(mrows));
+    return s.substr(0, s.find('\0'));
+  }
+};
+
+struct File {
+  bool ok = false;
+  std::string error;
+  std::vector<Matrix> matrices;
+  const Matrix* find(const std::string& name) const {
+    for (const Matrix& m : matrices)
+      if (m.name == name) return &m;
+    return nullptr;
+  }
+  std::vector<std::string> names() const {
+    std::vector<std::string> out;
+    for (const Matrix& m : matrices) out.push_back(m.name);
+    return out;
+  }
+};
+
+inline int32_t le32(const std::string& b, size_t at) {
+  uint32_t v = 0;
+  for (int k = 3; k >= 0; --k) v = (v << 8) | static_cast<unsigned char>(b[at + k]);
+  return static_cast<int32_t>(v);
+}
+
+inline File parse(const std::string& b) {
+  File f;
+  size_t at = 0;
+  while (at < b.size()) {
+    if (b.size() - at < 20) return f.error = "truncated header", f;
+    Matrix m;
+    m.offset = at;
+    m.type = le32(b, at);
+    m.mrows = le32(b, at + 4);
+    m.ncols = le32(b, at + 8);
+    m.imagf = le32(b, at + 12);
+    m.namlen = le32(b, at + 16);
+    at += 20;
+    int mopt = m.type;
+    if (mopt < 0 || mopt / 1000 != 0 || (mopt / 100) % 10 != 0 || m.precision() > 5 ||
+        mopt % 10 > 1)
+      return f.error = "bad type " + std::to_string(mopt), f;
+    if (m.mrows < 0 || m.ncols < 0 || (m.imagf != 0 && m.imagf != 1) || m.namlen < 1)
+      return f.error = "bad header", f;
+    if (b.size() - at < static_cast<size_t>(m.namlen)) return f.error = "truncated name", f;
+    if (b[at + m.namlen - 1] != '\0') return f.error = "name without NUL", f;
+    m.name = b.substr(at, static_cast<size_t>(m.namlen) - 1);
+    at += static_cast<size_t>(m.namlen);
+    size_t n = static_cast<size_t>(m.mrows) * static_cast<size_t>(m.ncols) * m.element_size() *
+               (m.imagf ? 2 : 1);
+    if (b.size() - at < n) return f.error = "truncated data of " + m.name, f;
+    m.bytes.assign(b.begin() + static_cast<std::ptrdiff_t>(at),
+                   b.begin() + static_cast<std::ptrdiff_t>(at + n));
+    at += n;
+    f.matrices.push_back(std::move(m));
+  }
+  f.ok = true;
+  return f;
+}
+
+inline std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline File read(const std::string& path) { return parse(slurp(path)); }
+
+// A fresh directory for test files under $TAVELO_TEST_TMP (or the system's temporary
+// directory), removed with its files when the object goes.
+class ScratchDirectory {
+ public:
+  ScratchDirectory() {
+    std::error_code ec;
+    const char* base = std::getenv("TAVELO_TEST_TMP");
+    std::filesystem::path root = base && base[0] ? base : std::filesystem::temp_directory_path(ec);
+    std::filesystem::create_directories(root, ec);
+    std::string templ = (root / "matXXXXXX").string();
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data())) path_ = buf.data();
+  }
+  ~ScratchDirectory() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+  bool ok() const { return !path_.empty(); }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Little-endian bytes of a header, and of element values, for byte-exact expectations.
+inline std::string header(int32_t type, int32_t mrows, int32_t ncols, int32_t imagf,
+                          int32_t namlen) {
+  std::string out;
+  for (int32_t w : {type, mrows, ncols, imagf, namlen}) out.append(reinterpret_cast<char*>(&w), 4);
+  return out;
+}
+template <typename T>
+std::string bytes_of(std::initializer_list<T> values) {
+  std::string out;
+  for (T v : values) out.append(reinterpret_cast<const char*>(&v), sizeof v);
+  return out;
+}
+
+}  // namespace mat4
