@@ -61,8 +61,7 @@ TAVELO_EXPORT fmiStatus Tavelo_fmiInitialize(fmiComponent c, fmiBoolean toleranc
   return fmiInitialize(c, toleranceControlled, relativeTolerance, eventInfo);
 }
 
-TAVELO_EXPORT fmiStatus Tavelo_fmiGetDerivatives(fmiComponent c, fmiReal derivatives[],
-                                                 size_t nx) {
+TAVELO_EXPORT fmiStatus Tavelo_fmiGetDerivatives(fmiComponent c, fmiReal derivatives[], size_t nx) {
   return fmiGetDerivatives(c, derivatives, nx);
 }
 
@@ -96,8 +95,7 @@ TAVELO_EXPORT fmiStatus Tavelo_fmiEventUpdate(fmiComponent c, fmiBoolean interme
   return fmiEventUpdate(c, intermediateResults, eventInfo);
 }
 
-TAVELO_EXPORT fmiStatus Tavelo_fmiGetContinuousStates(fmiComponent c, fmiReal states[],
-                                                      size_t nx) {
+TAVELO_EXPORT fmiStatus Tavelo_fmiGetContinuousStates(fmiComponent c, fmiReal states[], size_t nx) {
   return fmiGetContinuousStates(c, states, nx);
 }
 

@@ -40,8 +40,7 @@ fmiStatus fmiGetInteger(fmiComponent c, const fmiValueReference vr[], size_t nvr
                         fmiInteger value[]);
 fmiStatus fmiGetBoolean(fmiComponent c, const fmiValueReference vr[], size_t nvr,
                         fmiBoolean value[]);
-fmiStatus fmiGetString(fmiComponent c, const fmiValueReference vr[], size_t nvr,
-                       fmiString value[]);
+fmiStatus fmiGetString(fmiComponent c, const fmiValueReference vr[], size_t nvr, fmiString value[]);
 fmiStatus fmiEventUpdate(fmiComponent c, fmiBoolean intermediateResults, fmiEventInfo* eventInfo);
 fmiStatus fmiCompletedIntegratorStep(fmiComponent c, fmiBoolean* callEventUpdate);
 fmiStatus fmiGetContinuousStates(fmiComponent c, fmiReal states[], size_t nx);

@@ -18,9 +18,7 @@ constexpr size_t InstanceNameLimit = 1024;
 ModelInstance* as_instance(fmiComponent c) { return static_cast<ModelInstance*>(c); }
 
 // Exact, case-sensitive; a null GUID matches nothing.
-bool guid_matches(const char* guid) {
-  return guid != nullptr && std::strcmp(guid, modelGUID) == 0;
-}
+bool guid_matches(const char* guid) { return guid != nullptr && std::strcmp(guid, modelGUID) == 0; }
 
 double* allocate_values(const ModelInstance& instance, int count) {
   const size_t n = count > 0 ? static_cast<size_t>(count) : 0;
@@ -54,8 +52,8 @@ char* copy_instance_name(const fmiCallbackFunctions& functions, const char* name
 fmiComponent fmiInstantiateModel(fmiString instanceName, fmiString GUID,
                                  fmiCallbackFunctions functions, fmiBoolean loggingOn) {
   if (ModelInstance* existing = currentInstance) {
-    log_status_message(existing, instanceName ? instanceName : existing->instanceName, "",
-                       fmiFatal, "fmiInstantiateModel: multiple instances not supported\n");
+    log_status_message(existing, instanceName ? instanceName : existing->instanceName, "", fmiFatal,
+                       "fmiInstantiateModel: multiple instances not supported\n");
     return nullptr;
   }
   // Without both memory callbacks nothing can be allocated or given back.

@@ -23,8 +23,7 @@ struct DecodedReference {
 };
 
 constexpr DecodedReference decode(fmiValueReference vr) {
-  return {static_cast<int32_t>(vr >> 28), static_cast<int32_t>((vr >> 24) & 0xFu),
-          vr & 0xFFFFFFu};
+  return {static_cast<int32_t>(vr >> 28), static_cast<int32_t>((vr >> 24) & 0xFu), vr & 0xFFFFFFu};
 }
 
 // The highest level a value request may carry: a request never runs an event update.
@@ -37,13 +36,20 @@ std::span<double> kind_array(const ModelInstance& m, int32_t kind) {
   get_model_sizes(&nx, &nx2, &nu, &ny, &nw, &np, &nrel, &n8, &n9);
   auto count = [](int n) { return n > 0 ? static_cast<size_t>(n) : size_t{0}; };
   switch (kind) {
-    case KindParameter: return {m.parameters, count(np)};
-    case KindState: return {m.states, m.nx};
-    case KindDerivative: return {m.derivatives, m.nx};
-    case KindOutput: return {m.outputs, count(ny)};
-    case KindInput: return {m.inputs, count(nu)};
-    case KindAuxiliary: return {m.auxiliaries, count(nw)};
-    default: return {};
+    case KindParameter:
+      return {m.parameters, count(np)};
+    case KindState:
+      return {m.states, m.nx};
+    case KindDerivative:
+      return {m.derivatives, m.nx};
+    case KindOutput:
+      return {m.outputs, count(ny)};
+    case KindInput:
+      return {m.inputs, count(nu)};
+    case KindAuxiliary:
+      return {m.auxiliaries, count(nw)};
+    default:
+      return {};
   }
 }
 
@@ -172,17 +178,17 @@ fmiStatus copy_state_sized(fmiComponent c, T* out, size_t nx, const T* in, Count
 }
 
 // The reports as capture-free functions around one literal format each.
-#define REFERENCE_REPORT(format)                                       \
-  [](ModelInstance* m, fmiValueReference vr) {                         \
-    log_status_message(m, m->instanceName, "", fmiError, format, vr);  \
+#define REFERENCE_REPORT(format)                                      \
+  [](ModelInstance* m, fmiValueReference vr) {                        \
+    log_status_message(m, m->instanceName, "", fmiError, format, vr); \
   }
-#define EVALUATION_REPORT(format)                                       \
-  [](ModelInstance* m, fmiStatus status, int32_t QiErr) {               \
-    log_status_message(m, m->instanceName, "", status, format, QiErr);  \
+#define EVALUATION_REPORT(format)                                      \
+  [](ModelInstance* m, fmiStatus status, int32_t QiErr) {              \
+    log_status_message(m, m->instanceName, "", status, format, QiErr); \
   }
-#define COUNT_REPORT(format)                                                \
-  [](ModelInstance* m, size_t nx) {                                         \
-    log_status_message(m, m->instanceName, "", fmiWarning, format, nx, m->nx);  \
+#define COUNT_REPORT(format)                                                   \
+  [](ModelInstance* m, size_t nx) {                                            \
+    log_status_message(m, m->instanceName, "", fmiWarning, format, nx, m->nx); \
   }
 
 constexpr fmiValueReference StateValueReferences[] = {0x02000000, 0x02000001, 0x02000002,
@@ -198,8 +204,8 @@ fmiStatus fmiSetContinuousStates(fmiComponent c, const fmiReal x[], size_t nx) {
   size_t n = nx;
   if (nx != m->nx) {
     log_status_message(m, m->instanceName, "", fmiWarning,
-                       "fmiSetContinuousStates: argument nx = %zu is incorrect, should be %u\n",
-                       nx, m->nx);
+                       "fmiSetContinuousStates: argument nx = %zu is incorrect, should be %u\n", nx,
+                       m->nx);
     status = fmiWarning;
     if (n > m->nx) n = m->nx;
   }
@@ -218,18 +224,20 @@ fmiStatus fmiSetReal(fmiComponent c, const fmiValueReference vr[], size_t nvr,
 
 fmiStatus fmiSetInteger(fmiComponent c, const fmiValueReference vr[], size_t nvr,
                         const fmiInteger value[]) {
-  return set_values(c, vr, nvr, value,
-                    {REFERENCE_REPORT("fmiSetInteger: cannot set #i%u#  \n"),
-                     REFERENCE_REPORT("fmiSetInteger: may not change #i%u# after initialization\n")},
-                    [](fmiInteger v) { return static_cast<double>(v); });
+  return set_values(
+      c, vr, nvr, value,
+      {REFERENCE_REPORT("fmiSetInteger: cannot set #i%u#  \n"),
+       REFERENCE_REPORT("fmiSetInteger: may not change #i%u# after initialization\n")},
+      [](fmiInteger v) { return static_cast<double>(v); });
 }
 
 fmiStatus fmiSetBoolean(fmiComponent c, const fmiValueReference vr[], size_t nvr,
                         const fmiBoolean value[]) {
-  return set_values(c, vr, nvr, value,
-                    {REFERENCE_REPORT("fmiSetBoolean: cannot set #b%u#  \n"),
-                     REFERENCE_REPORT("fmiSetBoolean: may not change #b%u# after initialization\n")},
-                    [](fmiBoolean v) { return static_cast<double>(static_cast<signed char>(v)); });
+  return set_values(
+      c, vr, nvr, value,
+      {REFERENCE_REPORT("fmiSetBoolean: cannot set #b%u#  \n"),
+       REFERENCE_REPORT("fmiSetBoolean: may not change #b%u# after initialization\n")},
+      [](fmiBoolean v) { return static_cast<double>(static_cast<signed char>(v)); });
 }
 
 fmiStatus fmiSetString(fmiComponent c, const fmiValueReference[], size_t, const fmiString[]) {
@@ -242,8 +250,8 @@ fmiStatus fmiSetString(fmiComponent c, const fmiValueReference[], size_t, const 
 fmiStatus fmiGetReal(fmiComponent c, const fmiValueReference vr[], size_t nvr, fmiReal value[]) {
   return get_values(c, vr, nvr, value,
                     {"fmiGetReal: comp is not initialized\n",
-                     EVALUATION_REPORT("fmiGetReal: dsblock_ failed, QiErr = %d\n"), REFERENCE_REPORT("fmiGetReal: cannot get r#%u#\n"),
-                     true},
+                     EVALUATION_REPORT("fmiGetReal: dsblock_ failed, QiErr = %d\n"),
+                     REFERENCE_REPORT("fmiGetReal: cannot get r#%u#\n"), true},
                     [](double v) { return v; });
 }
 
@@ -259,13 +267,12 @@ fmiStatus fmiGetInteger(fmiComponent c, const fmiValueReference vr[], size_t nvr
 fmiStatus fmiGetBoolean(fmiComponent c, const fmiValueReference vr[], size_t nvr,
                         fmiBoolean value[]) {
   // The low byte of the truncated value: 1.0 gives 1; 0.0 and 0.5 give 0.
-  return get_values(c, vr, nvr, value,
-                    {"fmiGetBoolean: comp is not initialized\n",
-                     EVALUATION_REPORT("fmiGetBoolean: dsblock_ failed, QiErr = %d\n"),
-                     REFERENCE_REPORT("fmiGetBoolean: cannot get b#%u#\n"), false},
-                    [](double v) {
-                      return static_cast<fmiBoolean>(static_cast<uint32_t>(to_int32(v)) & 0xFFu);
-                    });
+  return get_values(
+      c, vr, nvr, value,
+      {"fmiGetBoolean: comp is not initialized\n",
+       EVALUATION_REPORT("fmiGetBoolean: dsblock_ failed, QiErr = %d\n"),
+       REFERENCE_REPORT("fmiGetBoolean: cannot get b#%u#\n"), false},
+      [](double v) { return static_cast<fmiBoolean>(static_cast<uint32_t>(to_int32(v)) & 0xFFu); });
 }
 
 fmiStatus fmiGetString(fmiComponent c, const fmiValueReference[], size_t, fmiString[]) {
@@ -277,15 +284,17 @@ fmiStatus fmiGetString(fmiComponent c, const fmiValueReference[], size_t, fmiStr
 
 fmiStatus fmiGetContinuousStates(fmiComponent c, fmiReal states[], size_t nx) {
   const ModelInstance* m = as_instance(c);
-  return copy_state_sized(c, states, nx, m ? m->states : nullptr,
-                          COUNT_REPORT("fmiGetContinuousStates: argument nx = %zu is incorrect, should be %u\n"));
+  return copy_state_sized(
+      c, states, nx, m ? m->states : nullptr,
+      COUNT_REPORT("fmiGetContinuousStates: argument nx = %zu is incorrect, should be %u\n"));
 }
 
 fmiStatus fmiGetNominalContinuousStates(fmiComponent c, fmiReal x_nominal[], size_t nx) {
   const ModelInstance* m = as_instance(c);
   return copy_state_sized(
       c, x_nominal, nx, m ? m->nominalStates : nullptr,
-      COUNT_REPORT("fmiGetNominalContinuousStates: argument nx = %zu is incorrect, should be %u\n"));
+      COUNT_REPORT(
+          "fmiGetNominalContinuousStates: argument nx = %zu is incorrect, should be %u\n"));
 }
 
 fmiStatus fmiGetStateValueReferences(fmiComponent c, fmiValueReference vrx[], size_t nx) {

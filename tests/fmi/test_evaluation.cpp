@@ -32,7 +32,7 @@ TEST_F(Evaluation, InitializeFillsTheEventInformation) {
   EXPECT_EQ(info.upcomingTimeEvent, fmiFalse);  // the model has no time events
   EXPECT_EQ(info.nextEventTime, -5.0);          // left as the caller had it
   EXPECT_EQ(m().initialized, 1);
-  EXPECT_EQ(m().computedLevel, 0);  // the first request after initialisation evaluates
+  EXPECT_EQ(m().computedLevel, 0);     // the first request after initialisation evaluates
   EXPECT_EQ(m().lastResultTime, 0.0);  // the first row at the start time
   EXPECT_TRUE(logged_messages().empty());
 
@@ -137,7 +137,8 @@ TEST_F(Evaluation, SecondRequestAtTheSameLevelDoesNotEvaluate) {
 TEST_F(Evaluation, EverySetCallResetsTheCache) {
   const fmiValueReference noRefs[1] = {};
   const double x[4] = {0.0, 0.0, 0.5235987755983, 0.0};
-  const std::vector<std::pair<const char*, std::function<fmiStatus(const FmiLibrary&, fmiComponent)>>>
+  const std::vector<
+      std::pair<const char*, std::function<fmiStatus(const FmiLibrary&, fmiComponent)>>>
       resets = {
           {"SetTime", [](const FmiLibrary& lib, fmiComponent c) { return lib.SetTime(c, 0.0); }},
           {"SetContinuousStates",
@@ -214,9 +215,12 @@ TEST_F(Evaluation, ValueRequestsEvaluateToTheHighestLevelOfTheirReferences) {
     EXPECT_EQ(w[0], Sentinel);
     EXPECT_EQ(m().computedLevel, 3);
     ASSERT_EQ(logged_messages().size(), 3u);
-    EXPECT_EQ(logged_messages()[0].text, "fmiGetReal: cannot get r#" + std::to_string(vr[1]) + "#\n");
-    EXPECT_EQ(logged_messages()[1].text, "fmiGetInteger: cannot get i#" + std::to_string(vr[1]) + "#\n");
-    EXPECT_EQ(logged_messages()[2].text, "fmiGetBoolean: cannot get b#" + std::to_string(vr[1]) + "#\n");
+    EXPECT_EQ(logged_messages()[0].text,
+              "fmiGetReal: cannot get r#" + std::to_string(vr[1]) + "#\n");
+    EXPECT_EQ(logged_messages()[1].text,
+              "fmiGetInteger: cannot get i#" + std::to_string(vr[1]) + "#\n");
+    EXPECT_EQ(logged_messages()[2].text,
+              "fmiGetBoolean: cannot get b#" + std::to_string(vr[1]) + "#\n");
   }
 }
 
@@ -252,12 +256,12 @@ TEST_F(Evaluation, CompletedStepRowsOnTheMillisecondGrid) {
     double lastResultTime;  // afterwards
   };
   const Step steps[] = {
-      {0.0, 0.0},             // not after the last row
-      {0.0015, 0.0},          // off the grid
-      {0.002, 0.002},         // a row
-      {0.002, 0.002},         // not after the last row
-      {0.00195, 0.002},       // off the grid
-      {0.0030002, 0.002},     // 2e-7 s from 3 ms: off the grid
+      {0.0, 0.0},                // not after the last row
+      {0.0015, 0.0},             // off the grid
+      {0.002, 0.002},            // a row
+      {0.002, 0.002},            // not after the last row
+      {0.00195, 0.002},          // off the grid
+      {0.0030002, 0.002},        // 2e-7 s from 3 ms: off the grid
       {0.00300005, 0.00300005},  // within 1e-7 s of 3 ms
       {0.0025, 0.00300005},
   };

@@ -1,9 +1,9 @@
 #include "test_host.h"
 
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -19,7 +19,7 @@ FmiLibrary load_library(const char* path, bool withFaults) {
     ADD_FAILURE() << "dlopen " << path << ": " << dlerror();
     return lib;
   }
-#define TAVELO_HOST_RESOLVE(name)                                                         \
+#define TAVELO_HOST_RESOLVE(name)                                                       \
   lib.name = reinterpret_cast<fmi##name##TYPE*>(dlsym(lib.handle, "Tavelo_fmi" #name)); \
   if (lib.name == nullptr) ADD_FAILURE() << "missing export Tavelo_fmi" #name;
   TAVELO_HOST_EXPORTS(TAVELO_HOST_RESOLVE)
@@ -48,8 +48,8 @@ const FmiLibrary& tavelo_faults() {
   return lib;
 }
 
-void recording_logger(fmiComponent c, fmiString instanceName, fmiStatus status,
-                      fmiString category, fmiString message, ...) {
+void recording_logger(fmiComponent c, fmiString instanceName, fmiStatus status, fmiString category,
+                      fmiString message, ...) {
   char text[16384];
   va_list args;
   va_start(args, message);
@@ -58,8 +58,8 @@ void recording_logger(fmiComponent c, fmiString instanceName, fmiStatus status,
   std::vsnprintf(text, sizeof text, message, args);
 #pragma GCC diagnostic pop
   va_end(args);
-  logged_messages().push_back({c, instanceName ? instanceName : "(null)", status,
-                               category ? category : "(null)", text});
+  logged_messages().push_back(
+      {c, instanceName ? instanceName : "(null)", status, category ? category : "(null)", text});
 }
 
 std::vector<LoggedMessage>& logged_messages() {
@@ -74,8 +74,8 @@ std::vector<std::string> logged_texts() {
 }
 
 void* counting_allocate(size_t nobj, size_t size) {
-  const bool fail = failAllocationAt > 0 &&
-                    static_cast<int>(allocationLog.size()) + 1 == failAllocationAt;
+  const bool fail =
+      failAllocationAt > 0 && static_cast<int>(allocationLog.size()) + 1 == failAllocationAt;
   void* block = fail ? nullptr : std::calloc(nobj, size);
   allocationLog.push_back({nobj, size, block});
   if (block != nullptr) liveBlocks.push_back(block);

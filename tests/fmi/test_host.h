@@ -9,6 +9,7 @@
 #include "fmi/fmi_types.h"
 
 // The exports of the library, each resolved with dlsym.
+// clang-format off
 #define TAVELO_HOST_EXPORTS(X)                                                        \
   X(GetModelTypesPlatform) X(GetVersion) X(InstantiateModel) X(FreeModelInstance)     \
   X(SetDebugLogging) X(SetTime) X(SetContinuousStates) X(CompletedIntegratorStep)     \
@@ -16,6 +17,7 @@
   X(GetEventIndicators) X(GetReal) X(GetInteger) X(GetBoolean) X(GetString)           \
   X(EventUpdate) X(GetContinuousStates) X(GetNominalContinuousStates)                 \
   X(GetStateValueReferences) X(Terminate)
+// clang-format on
 
 struct FmiLibrary {
   void* handle = nullptr;
@@ -44,8 +46,8 @@ struct LoggedMessage {
 };
 
 // The process-wide recording logger.
-void recording_logger(fmiComponent c, fmiString instanceName, fmiStatus status,
-                      fmiString category, fmiString message, ...);
+void recording_logger(fmiComponent c, fmiString instanceName, fmiStatus status, fmiString category,
+                      fmiString message, ...);
 std::vector<LoggedMessage>& logged_messages();
 std::vector<std::string> logged_texts();
 

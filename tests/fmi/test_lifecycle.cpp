@@ -32,8 +32,8 @@ class Lifecycle : public ::testing::Test {
 std::vector<LoggedMessage> secondLog;
 void second_logger(fmiComponent c, fmiString instanceName, fmiStatus status, fmiString category,
                    fmiString message, ...) {
-  secondLog.push_back({c, instanceName ? instanceName : "(null)", status,
-                       category ? category : "(null)", message});
+  secondLog.push_back(
+      {c, instanceName ? instanceName : "(null)", status, category ? category : "(null)", message});
 }
 
 const std::string GUIDSuffix = std::string(", expected ") + TaveloGUID + "\n";
@@ -60,9 +60,16 @@ TEST_F(Lifecycle, InstantiationSetsSizesStartValuesAndRecording) {
   EXPECT_TRUE(logged_messages().empty());
 
   // The record, the name copy, then the eight arrays with one spare element each.
-  const std::vector<std::pair<size_t, size_t>> expected = {
-      {1, sizeof(ModelInstance)}, {9, 1}, {5, 8}, {5, 8}, {63, 8}, {1, 8}, {1, 8}, {1769, 8},
-      {33, 8}, {5, 8}};
+  const std::vector<std::pair<size_t, size_t>> expected = {{1, sizeof(ModelInstance)},
+                                                           {9, 1},
+                                                           {5, 8},
+                                                           {5, 8},
+                                                           {63, 8},
+                                                           {1, 8},
+                                                           {1, 8},
+                                                           {1769, 8},
+                                                           {33, 8},
+                                                           {5, 8}};
   ASSERT_EQ(allocations().size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(allocations()[i].nobj, expected[i].first) << i;
@@ -186,8 +193,8 @@ TEST_F(Lifecycle, InstanceNameCopyNullAndCut) {
     const char* name;
     std::string stored;
   };
-  for (const Case& c : {Case{nullptr, "<NULL>"}, Case{longName.c_str(), longName.substr(0, 1024)},
-                        Case{"", ""}}) {
+  for (const Case& c :
+       {Case{nullptr, "<NULL>"}, Case{longName.c_str(), longName.substr(0, 1024)}, Case{"", ""}}) {
     SCOPED_TRACE(c.stored.substr(0, 10));
     reset_allocator();
     HostInstance one(lib, c.name);
@@ -268,7 +275,8 @@ TEST_F(Lifecycle, LoggingRuleFollowsDebugLogging) {
     EXPECT_EQ(lib.GetContinuousStates(instance.get(), x, 3), fmiWarning);
     EXPECT_EQ(lib.GetReal(instance.get(), &vr, 1, &v), fmiError);
     std::vector<std::string> expected;
-    if (on) expected.push_back("fmiGetContinuousStates: argument nx = 3 is incorrect, should be 4\n");
+    if (on)
+      expected.push_back("fmiGetContinuousStates: argument nx = 3 is incorrect, should be 4\n");
     expected.push_back("fmiGetReal: comp is not initialized\n");
     EXPECT_EQ(logged_texts(), expected);
     for (const LoggedMessage& m : logged_messages()) {

@@ -59,8 +59,10 @@ TEST_F(Values, EveryKindMayBeSetBeforeInitializationOnlyStatesAfter) {
     bool after;   // accepted after
   };
   const Case cases[] = {
-      {ParameterRef(61), true, false}, {StateRef(3), true, true},
-      {DerivativeRef(1), true, false}, {AuxiliaryRef(1767), true, false},
+      {ParameterRef(61), true, false},
+      {StateRef(3), true, true},
+      {DerivativeRef(1), true, false},
+      {AuxiliaryRef(1767), true, false},
   };
   for (const Setter& s : setters()) {
     SCOPED_TRACE(s.name);
@@ -96,10 +98,17 @@ TEST_F(Values, EveryKindMayBeSetBeforeInitializationOnlyStatesAfter) {
 TEST_F(Values, ReferencesOutsideTheirArrayAreRejected) {
   // Kinds that name no array, indices beyond the kind's count (also the spare element),
   // inputs and outputs (the model has none).
-  const fmiValueReference rejected[] = {
-      0x00000000u,    ParameterRef(62), StateRef(4),   DerivativeRef(4), AuxiliaryRef(1768),
-      0x04000000u,    0x05000000u,      0x07000000u,   0x0F000001u,      ParameterRef(0xFFFFFF),
-      WithLevel(StateRef(4), 2)};
+  const fmiValueReference rejected[] = {0x00000000u,
+                                        ParameterRef(62),
+                                        StateRef(4),
+                                        DerivativeRef(4),
+                                        AuxiliaryRef(1768),
+                                        0x04000000u,
+                                        0x05000000u,
+                                        0x07000000u,
+                                        0x0F000001u,
+                                        ParameterRef(0xFFFFFF),
+                                        WithLevel(StateRef(4), 2)};
   create();
   for (const Setter& s : setters()) {
     for (fmiValueReference vr : rejected) {
@@ -107,8 +116,8 @@ TEST_F(Values, ReferencesOutsideTheirArrayAreRejected) {
       logged_messages().clear();
       EXPECT_EQ(s.set(lib, c(), vr, 1.0), fmiError);
       ASSERT_EQ(logged_messages().size(), 1u);
-      EXPECT_EQ(text_of(0), std::string(s.name) + ": cannot set #" + s.letter +
-                                std::to_string(vr) + "#  \n");
+      EXPECT_EQ(text_of(0),
+                std::string(s.name) + ": cannot set #" + s.letter + std::to_string(vr) + "#  \n");
     }
   }
   // The level bits are ignored by the set functions.
