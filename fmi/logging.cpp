@@ -4,14 +4,12 @@
 
 #include "fmi/model_instance.h"
 
-ModelInstance* currentInstance = nullptr;
-
 namespace {
 
 constexpr size_t MessageBufferSize = 4096;
 
 // FMI 1.0 loggers read their message argument as a format: every "%" of the finished text is
-// doubled, so such a logger prints it as it stands.
+// doubled, so such a logger prints it as it stands. out holds twice the text plus one.
 void escape_percent(const char* text, char* out, size_t size) {
   size_t k = 0;
   for (const char* p = text; *p != '\0' && k + 1 < size; ++p) {
@@ -28,12 +26,12 @@ void escape_percent(const char* text, char* out, size_t size) {
 
 void log_status_message(ModelInstance* instance, const char* instanceName, const char* category,
                         fmiStatus status, const char* format, ...) {
-  if (instance == nullptr || instance->logger == nullptr) return;
-  if (!instance->loggingOn && status < fmiError) return;  // suppressed: not even formatted
+  if (instance == nullptr || instance->logger == nullptr) return;  // no logger: dropped
+  if (!instance->loggingOn && status < fmiError) return;           // suppressed: not formatted
   char text[MessageBufferSize];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
+  std::vsnprintf(text, sizeof text, format, args);  // at most 4095 characters, terminated
   va_end(args);
   char escaped[2 * MessageBufferSize];
   escape_percent(text, escaped, sizeof escaped);

@@ -102,6 +102,9 @@ TEST_F(Linsys, EquilibrationScalesRowsAndColumnsAndUndoesIt) {
       {{1e6, 2e6, 1, 3}, LinsysStateRowsScaled},
       {{1e6, 1, 2e6, 3}, LinsysStateColumnsScaled},
       {{1e6, 1e3, 1, 1e-6}, LinsysStateRowsScaled | LinsysStateColumnsScaled},
+      // Scaled columns that the pivoted QR factorisation swaps: the factors belong to the
+      // caller's order of unknowns.
+      {{2e-3, 1, 1e-3, 3}, LinsysStateColumnsScaled},
   };
   for (const Case& c : cases) {
     for (int options : {2, 3}) {
@@ -217,6 +220,33 @@ TEST_F(Linsys, ReportWithoutNamesNumbersTheUnknowns) {
                             "... NOT ACCEPTING SINCE TOO LARGE RESDIUAL"}));
 }
 
+// A failed LU attempt leaves its factors in the work array: the rank-revealing path starts from
+// a fresh copy of A, scaled again with the same factors when the equilibration scaled it.
+TEST_F(Linsys, FailedLUFallsBackOnAFreshlyScaledCopy) {
+  struct Case {
+    std::vector<double> rows;
+    std::vector<double> b;
+    int options;
+    int state;
+  };
+  const Case cases[] = {
+      // Partial pivoting swaps the rows, so the LU factors differ from A.
+      {{1, 2, 2, 4}, {1, 2}, 0, LinsysStateQR},
+      // The row scaling leaves the two rows equal: LU fails on the scaled matrix.
+      {{1e6, 2e6, 1, 2}, {1e6, 1}, 2, LinsysStateRowsScaled | LinsysStateQR},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    System s(2, c.rows);
+    expect_near(s.solve(c.b, c.options), {0.2, 0.4});
+    EXPECT_EQ(s.error, 0);
+    EXPECT_EQ(s.state, c.state);
+    EXPECT_EQ(s.rank(), 1);
+    EXPECT_EQ(s.flags(), (std::vector<int>{1, 0}));
+  }
+  EXPECT_TRUE(lines().empty());
+}
+
 // Full rank but conditioned between 1/tolerance and 1/eps: the first factorisation takes rank
 // 1; a too large residual restarts at the finer rank, a small one is accepted.
 TEST_F(Linsys, BadlyScaledFullRankSystemRestartsAtTheFinerRank) {
@@ -236,6 +266,16 @@ TEST_F(Linsys, BadlyScaledFullRankSystemRestartsAtTheFinerRank) {
     EXPECT_EQ(t.flags(), (std::vector<int>{0, 1}));
   }
   EXPECT_TRUE(lines().empty());
+
+  // The restart tests the right-hand side again.
+  System u(2, {1, 0, 0, 1e-10});
+  u.solve({1, Inf}, 0);
+  EXPECT_EQ(u.rank(), 2);
+  EXPECT_EQ(u.error, 1);
+  const Lines l = lines();
+  ASSERT_GE(l.size(), 2u);
+  EXPECT_EQ(l[0], "Rhs component 2 of system 1 is inf");
+  EXPECT_EQ(l[1], "Rhs component 2 of system 1 is inf");
 }
 
 // A stored factorisation is used as it stands: no refactorising, and no restart.

@@ -299,6 +299,94 @@ TEST_F(DeclareWalk, PhaseZeroCopiesParameterAndStateStarts) {
   EXPECT_EQ(ResultWriterPhase, 0);
 }
 
+// Every parameter as the model declares it, in parameter-index order: the name at each
+// position, the start value the walk copies and the stored bounds.
+TEST_F(DeclareWalk, PhaseZeroGivesEveryParameterItsDeclaredStart) {
+  struct Parameter {
+    const char* name;
+    double start;
+    double min;
+    double max;
+  };
+  const Parameter expected[] = {
+      {"world.g", 9.81, 0.0, 0.0},
+      {"world.mue", 398600000000000.0, 0.0, 1e100},
+      {"world.driveTrainMechanics3D", 1.0, 0.0, 0.0},
+      {"world.gravityArrowTail[1]", 0.0, 0.0, 0.0},
+      {"world.gravityArrowTail[2]", 0.0, 0.0, 0.0},
+      {"world.gravityArrowTail[3]", 0.0, 0.0, 0.0},
+      {"world.gravitySphereDiameter", 12742000.0, 0.0, 1e100},
+      {"world.defaultWidthFraction", 20.0, 0.0, 0.0},
+      {"world.defaultFrameDiameterFraction", 40.0, 0.0, 0.0},
+      {"world.defaultSpecularCoefficient", 0.7, 0.0, 1e100},
+      {"world.defaultN_to_m", 1000.0, 0.0, 1e100},
+      {"world.defaultNm_to_m", 1000.0, 0.0, 1e100},
+      {"armFriction", 0.012, 0.0, 0.0},
+      {"pendulumFriction", 0.002, 0.0, 0.0},
+      {"arm.r_CM[1]", 0.0, 0.0, 0.0},
+      {"arm.r_CM[2]", 0.0, 0.0, 0.0},
+      {"arm.r_CM[3]", 0.0, 0.0, 0.0},
+      {"arm.m", 0.165, 0.0, 1e100},
+      {"arm.I_11", 0.00144, 0.0, 1e100},
+      {"arm.I_22", 0.001, 0.0, 1e100},
+      {"arm.I_33", 0.001, 0.0, 1e100},
+      {"arm.I_21", 0.0, -1e60, 1e100},
+      {"arm.I_31", 0.0, -1e60, 1e100},
+      {"arm.I_32", 0.0, -1e60, 1e100},
+      {"arm.angles_start[1]", 0.0, 0.0, 0.0},
+      {"arm.angles_start[2]", 0.0, 0.0, 0.0},
+      {"arm.angles_start[3]", 0.0, 0.0, 0.0},
+      {"arm.w_0_start[1]", 0.0, 0.0, 0.0},
+      {"arm.w_0_start[2]", 0.0, 0.0, 0.0},
+      {"arm.w_0_start[3]", 0.0, 0.0, 0.0},
+      {"arm.z_0_start[1]", 0.0, 0.0, 0.0},
+      {"arm.z_0_start[2]", 0.0, 0.0, 0.0},
+      {"arm.z_0_start[3]", 0.0, 0.0, 0.0},
+      {"arm.extra", 0.0, 0.0, 0.0},
+      {"arm.frameTranslation.extra", 0.0, 0.0, 0.0},
+      {"pendulum.r_CM[1]", 0.0, 0.0, 0.0},
+      {"pendulum.r_CM[2]", 0.2105, 0.0, 0.0},
+      {"pendulum.r_CM[3]", 0.0, 0.0, 0.0},
+      {"pendulum.m", 0.035, 0.0, 1e100},
+      {"pendulum.I_11", 0.00384, 0.0, 1e100},
+      {"pendulum.I_22", 0.001, 0.0, 1e100},
+      {"pendulum.I_33", 0.001, 0.0, 1e100},
+      {"pendulum.I_21", 0.0, -1e60, 1e100},
+      {"pendulum.I_31", 0.0, -1e60, 1e100},
+      {"pendulum.I_32", 0.0, -1e60, 1e100},
+      {"pendulum.angles_start[1]", 0.0, 0.0, 0.0},
+      {"pendulum.angles_start[2]", 0.0, 0.0, 0.0},
+      {"pendulum.angles_start[3]", 0.0, 0.0, 0.0},
+      {"pendulum.w_0_start[1]", 0.0, 0.0, 0.0},
+      {"pendulum.w_0_start[2]", 0.0, 0.0, 0.0},
+      {"pendulum.w_0_start[3]", 0.0, 0.0, 0.0},
+      {"pendulum.z_0_start[1]", 0.0, 0.0, 0.0},
+      {"pendulum.z_0_start[2]", 0.0, 0.0, 0.0},
+      {"pendulum.z_0_start[3]", 0.0, 0.0, 0.0},
+      {"pendulum.extra", 0.0, 0.0, 0.0},
+      {"pendulum.frameTranslation.extra", 0.0, 0.0, 0.0},
+      {"armJoint.fixed.phi0", 0.0, 0.0, 0.0},
+      {"pendulumJoint.fixed.phi0", 0.0, 0.0, 0.0},
+      {"armBearingFriction.peak", 1.0, 1.0, 1e100},
+      {"armBearingFriction.w_small", 10000000000.0, 0.0, 0.0},
+      {"pendulumBearingFriction.peak", 1.0, 1.0, 1e100},
+      {"pendulumBearingFriction.w_small", 10000000000.0, 0.0, 0.0},
+  };
+  static_assert(sizeof expected / sizeof expected[0] == ModelParameterCount);
+  ResultWriterPhase = 0;
+  declare_(states.data(), parameters.data(), nullptr);
+  for (int i = 0; i < ModelParameterCount; ++i) {
+    SCOPED_TRACE(expected[i].name);
+    const VariableRecord* record = record_at(KindParameter, i);
+    ASSERT_NE(record, nullptr);
+    EXPECT_STREQ(record->name, expected[i].name);
+    EXPECT_EQ(record->index, i);
+    EXPECT_EQ(record->min, expected[i].min);
+    EXPECT_EQ(record->max, expected[i].max);
+    EXPECT_EQ(parameters[i], expected[i].start);
+  }
+}
+
 TEST_F(DeclareWalk, PhaseZeroToleratesNullArguments) {
   ResultWriterPhase = 0;
   declare_(nullptr, parameters.data(), nullptr);

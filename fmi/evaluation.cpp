@@ -1,0 +1,194 @@
+// The evaluation calls: initialisation with its event information, derivatives, event
+// indicators, event updates and the completed step.
+#include "fmi/evaluation.h"
+
+#include <cmath>
+
+#include "fmi/fmi_functions.h"
+#include "model/dsblock.h"
+#include "model/variable_table.h"
+#include "runtime/runtime_state.h"
+
+namespace {
+
+ModelInstance* as_instance(fmiComponent c) { return static_cast<ModelInstance*>(c); }
+
+// QiErr of a model entry that executed terminate().
+constexpr int32_t QiErrTerminate = -999;
+// A time event beyond this is no upcoming event (none pending is 1e100).
+constexpr double TimeEventHorizon = 1e37;
+// The second time value handed to the result writer with every row.
+constexpr double ResultTimeTolerance = 1e-9;
+
+void set_time_event(fmiEventInfo& eventInfo) {
+  const double next = modelRuntime.nextTimeEvent;
+  eventInfo.upcomingTimeEvent = next < TimeEventHorizon ? fmiTrue : fmiFalse;
+  if (eventInfo.upcomingTimeEvent) eventInfo.nextEventTime = next;
+}
+
+// Rows lie within 1e-7 s of a whole millisecond.
+bool on_result_grid(double t) {
+  return std::fabs(1000.0 * t - std::floor(1000.0 * t + 0.5)) < 1e-4;
+}
+
+// The result file is open from a successful fmiInitialize of a recording instance until
+// fmiTerminate.
+bool result_file_is_open(const ModelInstance& m) {
+  return m.recordResult == 1 && m.initialized == 1;
+}
+
+void write_result_row(ModelInstance& m, double t) {
+  // RESULT WRITER: result_file_write_row(&m.result, t, ResultTimeTolerance, m.parameters,
+  // m.states, m.derivatives, m.outputs, m.inputs, m.auxiliaries) appends the row here.
+  m.lastResultTime = t;
+}
+
+}  // namespace
+
+int32_t evaluate_model(ModelInstance& m, int32_t demand) {
+  int32_t QiErr = 0;
+  // dsblock_ is noexcept and catches every model error itself.
+  dsblock_(&demand, &m.computedLevel, &m.time, m.states, nullptr, m.inputs, m.parameters, nullptr,
+           nullptr, m.derivatives, m.outputs, m.auxiliaries, m.eventIndicators, nullptr, nullptr,
+           nullptr, &QiErr);
+  // The values of a failed pass are no answer to a later request at the same level.
+  if (QiErr != 0) m.computedLevel = 0;
+  return QiErr;
+}
+
+fmiStatus fmiInitialize(fmiComponent c, fmiBoolean toleranceControlled, fmiReal,
+                        fmiEventInfo* eventInfo) {
+  ModelInstance* m = as_instance(c);
+  if (m == nullptr || eventInfo == nullptr) return fmiError;
+  fmiStatus status = fmiOK;
+  if (toleranceControlled == fmiTrue) {
+    log_status_message(m, m->instanceName, "", fmiWarning,
+                       "fmiInitialize: tolerance control not supported\n");
+    status = fmiWarning;
+  }
+  if (m->recordResult == 1) {
+    m->result = ResultFile{};
+    ResultWriterPhase = 0;
+    // RESULT WRITER: result_file_prepare(&m->result) here.
+  }
+  const int32_t QiErr = evaluate_model(*m, DemandInitialize);
+  if (QiErr != 0) {
+    log_status_message(m, m->instanceName, "", fmiError,
+                       "fmiInitialize: dsblock_ failed, QiErr = %d\n", QiErr);
+    return fmiError;
+  }
+  eventInfo->iterationConverged = fmiTrue;
+  eventInfo->stateValueReferencesChanged = fmiFalse;
+  eventInfo->stateValuesChanged = fmiTrue;
+  eventInfo->terminateSimulation = fmiFalse;
+  set_time_event(*eventInfo);
+  if (m->recordResult == 1) {
+    // RESULT WRITER: result_file_open(&m->result, m->time, ResultTimeTolerance, m->parameters,
+    // m->states, m->derivatives, m->outputs, m->inputs, m->auxiliaries) writes the header and
+    // the time-invariant values here.
+    m->lastResultTime = -1.0;
+    if (m->time > -1.0) write_result_row(*m, m->time);
+  }
+  m->initialized = 1;
+  return status;
+}
+
+fmiStatus fmiGetDerivatives(fmiComponent c, fmiReal derivatives[], size_t nx) {
+  ModelInstance* m = as_instance(c);
+  if (m == nullptr) return fmiError;
+  if (nx > 0 && derivatives == nullptr) return fmiError;
+  if (m->initialized != 1) {
+    log_status_message(m, m->instanceName, "", fmiError,
+                       "fmiSetDerivatives: comp is not initialized\n");
+    return fmiError;
+  }
+  fmiStatus status = fmiOK;
+  size_t n = nx;
+  if (nx != m->nx) {
+    log_status_message(m, m->instanceName, "", fmiWarning,
+                       "fmiGetDerivatives: argument nx = %zu is incorrect, should be %u\n", nx,
+                       m->nx);
+    status = fmiWarning;
+    if (n > m->nx) n = m->nx;
+  }
+  if (m->computedLevel < DemandDerivatives) {
+    const int32_t QiErr = evaluate_model(*m, DemandDerivatives);
+    if (QiErr != 0) {
+      const fmiStatus failed = QiErr == 1 ? fmiDiscard : fmiError;
+      log_status_message(m, m->instanceName, "", failed,
+                         "fmiGetDerivatives: dsblock_ failed, QiErr = %d\n", QiErr);
+      return failed;
+    }
+  }
+  for (size_t i = 0; i < n; ++i) derivatives[i] = m->derivatives[i];
+  return status;
+}
+
+fmiStatus fmiGetEventIndicators(fmiComponent c, fmiReal eventIndicators[], size_t ni) {
+  ModelInstance* m = as_instance(c);
+  if (m == nullptr) return fmiError;
+  if (ni > 0 && eventIndicators == nullptr) return fmiError;
+  if (m->initialized != 1) {
+    log_status_message(m, m->instanceName, "", fmiError,
+                       "fmiGetEventIndicators: comp is not initialized\n");
+    return fmiError;
+  }
+  fmiStatus status = fmiOK;
+  size_t n = ni;
+  if (ni != m->ni) {
+    log_status_message(m, m->instanceName, "", fmiWarning,
+                       "fmiGetEventIndicators: argument ni = %zu is incorrect, should be %u\n", ni,
+                       m->ni);
+    status = fmiWarning;
+    if (n > m->ni) n = m->ni;
+  }
+  if (m->computedLevel < DemandCrossingFunctions) {
+    const int32_t QiErr = evaluate_model(*m, DemandCrossingFunctions);
+    if (QiErr != 0) {
+      const fmiStatus failed = QiErr == 1 ? fmiDiscard : fmiError;
+      log_status_message(m, m->instanceName, "", failed,
+                         "fmiGetEventIndicators: dsblock_ failed, QiErr = %d\n", QiErr);
+      return failed;
+    }
+  }
+  for (size_t i = 0; i < n; ++i) eventIndicators[i] = m->eventIndicators[i];
+  return status;
+}
+
+fmiStatus fmiEventUpdate(fmiComponent c, fmiBoolean, fmiEventInfo* eventInfo) {
+  ModelInstance* m = as_instance(c);
+  if (m == nullptr || eventInfo == nullptr) return fmiError;
+  if (m->initialized != 1) {
+    log_status_message(m, m->instanceName, "", fmiError,
+                       "fmiGetEventUpdate: comp is not initialized\n");
+    return fmiError;
+  }
+  const int32_t QiErr = evaluate_model(*m, DemandEventUpdate);
+  eventInfo->terminateSimulation = fmiFalse;
+  if (QiErr == QiErrTerminate) {
+    log_status_message(m, m->instanceName, "", fmiOK,
+                       "fmiEventUpdate: simulation terminated by comp\n");
+    eventInfo->terminateSimulation = fmiTrue;
+    return fmiOK;
+  }
+  if (QiErr != 0) {
+    log_status_message(m, m->instanceName, "", fmiError,
+                       "fmiEventUpdate: dsblock_ failed, QiErr = %d\n", QiErr);
+    return fmiError;
+  }
+  eventInfo->iterationConverged = fmiTrue;
+  eventInfo->stateValuesChanged = fmiTrue;
+  set_time_event(*eventInfo);
+  return fmiOK;
+}
+
+fmiStatus fmiCompletedIntegratorStep(fmiComponent c, fmiBoolean* callEventUpdate) {
+  ModelInstance* m = as_instance(c);
+  if (m == nullptr || callEventUpdate == nullptr) return fmiError;
+  const double t = m->time;
+  // The row holds the values as the last evaluation left them; nothing is evaluated here.
+  if (result_file_is_open(*m) && on_result_grid(t) && m->lastResultTime < t)
+    write_result_row(*m, t);
+  *callEventUpdate = static_cast<fmiBoolean>(modelRuntime.callEventUpdate & 0xFF);
+  return fmiOK;
+}
