@@ -7,6 +7,7 @@
 #include "fmi/fmi_functions.h"
 #include "model/dsblock.h"
 #include "model/variable_table.h"
+#include "results/result_writer.h"
 #include "runtime/runtime_state.h"
 
 namespace {
@@ -32,14 +33,18 @@ bool on_result_grid(double t) {
 }
 
 // The result file is open from a successful fmiInitialize of a recording instance until
-// fmiTerminate.
+// fmiTerminate or the free of the instance.
 bool result_file_is_open(const ModelInstance& m) {
-  return m.recordResult == 1 && m.initialized == 1;
+  return m.recordResult == 1 && m.result.isOpen == 1;
 }
 
+// lastResultTime before the first row: below every time, so that a start time of -1 or
+// earlier still gets its rows.
+constexpr double NoResultRowYet = -INFINITY;
+
 void write_result_row(ModelInstance& m, double t) {
-  // RESULT WRITER: result_file_write_row(&m.result, t, ResultTimeTolerance, m.parameters,
-  // m.states, m.derivatives, m.outputs, m.inputs, m.auxiliaries) appends the row here.
+  result_file_write_row(&m.result, t, ResultTimeTolerance, m.parameters, m.states,
+                        m.derivatives, m.outputs, m.inputs, m.auxiliaries);
   m.lastResultTime = t;
 }
 
@@ -67,9 +72,12 @@ fmiStatus fmiInitialize(fmiComponent c, fmiBoolean toleranceControlled, fmiReal,
     status = fmiWarning;
   }
   if (m->recordResult == 1) {
+    // A file still open from an earlier fmiInitialize (or storage prepared by one that
+    // failed) is finished and released before the record starts again.
+    result_file_close(&m->result);
     m->result = ResultFile{};
     ResultWriterPhase = 0;
-    // RESULT WRITER: result_file_prepare(&m->result) here.
+    result_file_prepare(&m->result);
   }
   const int32_t QiErr = evaluate_model(*m, DemandInitialize);
   if (QiErr != 0) {
@@ -83,11 +91,11 @@ fmiStatus fmiInitialize(fmiComponent c, fmiBoolean toleranceControlled, fmiReal,
   eventInfo->terminateSimulation = fmiFalse;
   set_time_event(*eventInfo);
   if (m->recordResult == 1) {
-    // RESULT WRITER: result_file_open(&m->result, m->time, ResultTimeTolerance, m->parameters,
-    // m->states, m->derivatives, m->outputs, m->inputs, m->auxiliaries) writes the header and
-    // the time-invariant values here.
-    m->lastResultTime = -1.0;
-    if (m->time > -1.0) write_result_row(*m, m->time);
+    // The header of "dsres.mat" and the time-invariant values, then the first row.
+    result_file_open(&m->result, m->time, ResultTimeTolerance, m->parameters, m->states,
+                     m->derivatives, m->outputs, m->inputs, m->auxiliaries);
+    m->lastResultTime = NoResultRowYet;
+    if (m->time > m->lastResultTime) write_result_row(*m, m->time);
   }
   m->initialized = 1;
   return status;

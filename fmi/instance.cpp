@@ -7,6 +7,7 @@
 #include "fmi/fmi_functions.h"
 #include "fmi/model_instance.h"
 #include "model/variable_table.h"
+#include "results/result_writer.h"
 
 ModelInstance* currentInstance = nullptr;
 const char modelGUID[] = "{8a4d88a0-e4db-4e8b-bfa0-f36b6a6c89b3}";
@@ -124,7 +125,9 @@ fmiComponent enable_result_recording(fmiComponent c) {
 void fmiFreeModelInstance(fmiComponent c) {
   ModelInstance* instance = as_instance(c);
   if (instance == nullptr) return;
-  // Result writer: a file still open (freed without fmiTerminate) is left as it is.
+  // A result file still open (freed without fmiTerminate) is finished and closed, and the
+  // writer's storage released, before the record goes.
+  result_file_close(&instance->result);
   const fmiCallbackFreeMemory release = instance->freeMemory;
   release(instance->instanceName);
   release(instance->states);
@@ -158,7 +161,7 @@ fmiStatus fmiTerminate(fmiComponent c) {
   ModelInstance* instance = as_instance(c);
   if (instance == nullptr) return fmiError;
   if (instance->recordResult == 1) {
-    // RESULT WRITER: result_file_close(&instance->result) finishes and closes "dsres.mat" here.
+    result_file_close(&instance->result);
   }
   instance->initialized = 0;
   return fmiOK;
