@@ -1,3 +1,4 @@
+#include <string>
 #include "test_host.h"
 
 #include <dlfcn.h>
@@ -126,6 +127,9 @@ void HostInstance::reset() {
 void enter_test_directory() {
   const char* dir = std::getenv("TAVELO_TEST_TMP");
   if (dir == nullptr || *dir == '\0') return;
+  // One folder per test process: tests run in parallel and each writes its own "dsres.mat".
   mkdir(dir, 0755);
-  if (chdir(dir) != 0) ADD_FAILURE() << "cannot enter " << dir;
+  const std::string own = std::string(dir) + "/fmi-" + std::to_string(getpid());
+  mkdir(own.c_str(), 0755);
+  if (chdir(own.c_str()) != 0) ADD_FAILURE() << "cannot enter " << own;
 }

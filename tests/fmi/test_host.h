@@ -68,8 +68,8 @@ const std::vector<void*>& frees();
 
 fmiCallbackFunctions host_callbacks();
 
-// Makes the directory of TAVELO_TEST_TMP (when set) the current one, so result files land
-// there; created when missing.
+// Makes a folder of this process below TAVELO_TEST_TMP (when set) the current one, so result
+// files land there; created when missing.
 void enter_test_directory();
 
 // A peek at the record behind a component (the test host is built from the same sources).
