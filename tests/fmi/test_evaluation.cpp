@@ -134,6 +134,19 @@ TEST_F(Evaluation, SecondRequestAtTheSameLevelDoesNotEvaluate) {
   EXPECT_FALSE(derivatives_evaluate());
 }
 
+TEST_F(Evaluation, EventUpdateEvaluatesWhateverTheCacheHolds) {
+  create_initialized();
+  fmiEventInfo info{};
+  ASSERT_EQ(lib.EventUpdate(c(), fmiFalse, &info), fmiOK);
+  EXPECT_EQ(m().computedLevel, 5);
+  // Above every request level: derivatives and indicators are answered from the arrays, but a
+  // second event update at the same time and states runs the event iteration again.
+  EXPECT_FALSE(derivatives_evaluate());
+  EXPECT_FALSE(indicators_evaluate());
+  EXPECT_TRUE(evaluates([&] { EXPECT_EQ(lib.EventUpdate(c(), fmiFalse, &info), fmiOK); }));
+  EXPECT_EQ(m().computedLevel, 5);
+}
+
 TEST_F(Evaluation, EverySetCallResetsTheCache) {
   const fmiValueReference noRefs[1] = {};
   const double x[4] = {0.0, 0.0, 0.5235987755983, 0.0};
