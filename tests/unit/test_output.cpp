@@ -150,6 +150,36 @@ TEST(Printers, LongMatrixRowIsLoggedInPieces) {
   EXPECT_EQ(t.back(), "};\n");
 }
 
+TEST(Printers, MatrixRowIsSplitOnlyWhenAlreadyLongerThan200) {
+  // 46 values "10" and 3 values "100" bring the row line to exactly 200 characters before the
+  // 50th value: that value still joins the line; the line is logged before the 51st.
+  std::vector<double> row(46, 10.0);
+  row.insert(row.end(), {100.0, 100.0, 100.0, 7.0, 8.0});
+  std::string first = "{";
+  for (int k = 0; k < 46; ++k) first += "10, ";
+  first += "100, 100, 100, 7, ";
+  ASSERT_EQ(first.size(), 203u);
+  LogCapture log;
+  print_real_matrix("A", row.data(), 1, static_cast<int>(row.size()), 1);
+  EXPECT_EQ(log.texts(), (Lines{"A = {\n", "\n", first + "\n", "8}\n", "\n", "};\n"}));
+}
+
+TEST(Printers, MatrixUsesLeadingDimension) {
+  LogCapture log;
+  const double a[] = {1, 3, 99, 2, 4, 99};  // 2 x 2 in a column-major array with ld 3
+  print_real_matrix("A", a, 2, 2, 3);
+  EXPECT_EQ(log.texts(), (Lines{"A = {\n", "\n", "{1, 2}, \n", "{3, 4}\n", "\n", "};\n"}));
+}
+
+TEST(Printers, LongMatrixNameIsCut) {
+  LogCapture log;
+  const std::string name(1000, 'N');
+  const double a[] = {1};
+  print_real_matrix(name.c_str(), a, 1, 1, 1);
+  ASSERT_FALSE(log.texts().empty());
+  EXPECT_EQ(log.texts()[0], std::string(299, 'N') + "\n");
+}
+
 TEST(Printers, ScatterColumnValues) {
   double dst[6] = {0};
   const int rows[] = {2, 1, 3};
