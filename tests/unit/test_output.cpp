@@ -96,6 +96,19 @@ TEST_F(ModelErrorTest, ExpressionTextsAreCutAt400) {
   EXPECT_EQ(div[1], "\nModel error - division by zero: (" + cut + ") / (" + cut + ") = (1) / (0)\n\n");
 }
 
+TEST_F(ModelErrorTest, RangeMessageCutsArgumentTextAndStaysInItsBuffer) {
+  const std::string longText(1500, 'x');
+  Lines range = raise([&] { model_range_error(longText.c_str(), -1, "sqrt"); });
+  ASSERT_EQ(range.size(), 2u);
+  EXPECT_EQ(range[1], "\nModel error - sqrt (" + std::string(400, 'x') + ") = sqrt (-1)\n\n");
+  log.clear();
+  // The function name is not cut by the format: the message is cut at its buffer's end.
+  const std::string longName(3000, 'f');
+  range = raise([&] { model_range_error("v", -1, longName.c_str()); });
+  ASSERT_EQ(range.size(), 2u);
+  EXPECT_EQ(range[1], "\nModel error - " + std::string(999 - 15, 'f') + "\n");
+}
+
 TEST(Printers, LabelledValuesAndCutLabels) {
   LogCapture log;
   print_labelled_real("t", 1.0 / 3.0);
@@ -178,6 +191,14 @@ TEST(Printers, LongMatrixNameIsCut) {
   print_real_matrix(name.c_str(), a, 1, 1, 1);
   ASSERT_FALSE(log.texts().empty());
   EXPECT_EQ(log.texts()[0], std::string(299, 'N') + "\n");
+}
+
+TEST(Printers, LongVectorNameIsCut) {
+  LogCapture log;
+  const std::string name(3000, 'N');
+  const double v[] = {1, 2};
+  print_real_vector(name.c_str(), v, 2);
+  EXPECT_EQ(log.texts(), Lines{std::string(1999, 'N') + "\n"});
 }
 
 TEST(Printers, ScatterColumnValues) {
