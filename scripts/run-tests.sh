@@ -12,7 +12,7 @@ run_suite() {
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
   cmake --build "$dir" -j "$jobs"
   mkdir -p "$dir/test-tmp"
-  (cd "$dir" && ctest --output-on-failure -j "$jobs")
+  (cd "$dir" && ctest --output-on-failure --no-tests=error -j "$jobs")
 }
 
 echo "== plain build"

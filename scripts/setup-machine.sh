@@ -13,5 +13,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 if ! locale -a 2>/dev/null | grep -qix 'de_DE.utf8'; then
-  localedef -i de_DE -f UTF-8 de_DE.UTF-8
+  # localedef exits with 1 when it only warned; whether the locale now exists decides.
+  localedef -i de_DE -f UTF-8 de_DE.UTF-8 || true
+  if ! locale -a 2>/dev/null | grep -qix 'de_DE.utf8'; then
+    echo "error: could not create the locale de_DE.UTF-8 the locale tests need" >&2
+    exit 1
+  fi
 fi

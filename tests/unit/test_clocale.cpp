@@ -2,10 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <locale.h>
 #include <string>
 
 #include "log_capture.h"
 #include "runtime/clocale.h"
+
+// The wrappers' first-use word and locale object.
+extern int32_t clocalePending;
+extern locale_t clocaleHandle;
 
 namespace {
 
@@ -91,6 +96,54 @@ TEST(CLocale, Latin1BytesAreNotLettersUnderALatinLocale) {
   ScopedLocale de(DecimalCommaLocale);
   ASSERT_TRUE(de.ok());
   EXPECT_EQ(clocale_isalpha(0xE4), 0);
+}
+
+// The locale object is made by the first wrapper call only; when making it failed, it is not
+// tried again and every wrapper works in the process's current locale.
+class LocaleFallback : public DecimalComma {
+ protected:
+  void SetUp() override {
+    DecimalComma::SetUp();
+    clocale_isdigit('0');  // make sure the object exists before it is set aside
+    saved_ = clocaleHandle;
+    ASSERT_NE(saved_, static_cast<locale_t>(0));
+  }
+  void TearDown() override {
+    if (clocaleHandle != static_cast<locale_t>(0) && clocaleHandle != saved_)
+      freelocale(clocaleHandle);
+    clocaleHandle = saved_;
+    clocalePending = 0;
+  }
+  locale_t saved_ = static_cast<locale_t>(0);
+};
+
+TEST_F(LocaleFallback, FirstCallMakesTheObjectOnce) {
+  clocaleHandle = static_cast<locale_t>(0);
+  clocalePending = 1;
+  EXPECT_NE(clocale_isalpha('A'), 0);
+  EXPECT_EQ(clocalePending, 0);
+  const locale_t made = clocaleHandle;
+  ASSERT_NE(made, static_cast<locale_t>(0));
+  char buf[16];
+  clocale_snprintf(buf, sizeof buf, "%g", 0.5);
+  EXPECT_STREQ(buf, "0.5");
+  EXPECT_EQ(clocaleHandle, made);
+}
+
+TEST_F(LocaleFallback, FailedCreationFallsBackToCurrentLocale) {
+  clocaleHandle = static_cast<locale_t>(0);  // as after a failed creation
+  clocalePending = 0;
+  char buf[16];
+  EXPECT_EQ(clocale_snprintf(buf, sizeof buf, "%g", 0.5), 3);
+  EXPECT_STREQ(buf, "0,5");
+  double v = 0;
+  EXPECT_EQ(clocale_scan_double("2,5", &v), 1);
+  EXPECT_EQ(v, 2.5);
+  EXPECT_NE(clocale_isalpha('A'), 0);
+  EXPECT_NE(clocale_isspace('\t'), 0);
+  EXPECT_EQ(clocale_isdigit(-80), 0);
+  EXPECT_EQ(clocale_toupper('n'), 'N');
+  EXPECT_EQ(clocaleHandle, static_cast<locale_t>(0));  // never tried again
 }
 
 TEST(RunTables, FreeAndReset) {

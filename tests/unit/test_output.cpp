@@ -96,6 +96,19 @@ TEST_F(ModelErrorTest, ExpressionTextsAreCutAt400) {
   EXPECT_EQ(div[1], "\nModel error - division by zero: (" + cut + ") / (" + cut + ") = (1) / (0)\n\n");
 }
 
+TEST_F(ModelErrorTest, RangeMessageCutsArgumentTextAndStaysInItsBuffer) {
+  const std::string longText(1500, 'x');
+  Lines range = raise([&] { model_range_error(longText.c_str(), -1, "sqrt"); });
+  ASSERT_EQ(range.size(), 2u);
+  EXPECT_EQ(range[1], "\nModel error - sqrt (" + std::string(400, 'x') + ") = sqrt (-1)\n\n");
+  log.clear();
+  // The function name is not cut by the format: the message is cut at its buffer's end.
+  const std::string longName(3000, 'f');
+  range = raise([&] { model_range_error("v", -1, longName.c_str()); });
+  ASSERT_EQ(range.size(), 2u);
+  EXPECT_EQ(range[1], "\nModel error - " + std::string(999 - 15, 'f') + "\n");
+}
+
 TEST(Printers, LabelledValuesAndCutLabels) {
   LogCapture log;
   print_labelled_real("t", 1.0 / 3.0);
@@ -148,6 +161,44 @@ TEST(Printers, LongMatrixRowIsLoggedInPieces) {
   }
   EXPECT_EQ(t[t.size() - 3].back(), '\n');
   EXPECT_EQ(t.back(), "};\n");
+}
+
+TEST(Printers, MatrixRowIsSplitOnlyWhenAlreadyLongerThan200) {
+  // 46 values "10" and 3 values "100" bring the row line to exactly 200 characters before the
+  // 50th value: that value still joins the line; the line is logged before the 51st.
+  std::vector<double> row(46, 10.0);
+  row.insert(row.end(), {100.0, 100.0, 100.0, 7.0, 8.0});
+  std::string first = "{";
+  for (int k = 0; k < 46; ++k) first += "10, ";
+  first += "100, 100, 100, 7, ";
+  ASSERT_EQ(first.size(), 203u);
+  LogCapture log;
+  print_real_matrix("A", row.data(), 1, static_cast<int>(row.size()), 1);
+  EXPECT_EQ(log.texts(), (Lines{"A = {\n", "\n", first + "\n", "8}\n", "\n", "};\n"}));
+}
+
+TEST(Printers, MatrixUsesLeadingDimension) {
+  LogCapture log;
+  const double a[] = {1, 3, 99, 2, 4, 99};  // 2 x 2 in a column-major array with ld 3
+  print_real_matrix("A", a, 2, 2, 3);
+  EXPECT_EQ(log.texts(), (Lines{"A = {\n", "\n", "{1, 2}, \n", "{3, 4}\n", "\n", "};\n"}));
+}
+
+TEST(Printers, LongMatrixNameIsCut) {
+  LogCapture log;
+  const std::string name(1000, 'N');
+  const double a[] = {1};
+  print_real_matrix(name.c_str(), a, 1, 1, 1);
+  ASSERT_FALSE(log.texts().empty());
+  EXPECT_EQ(log.texts()[0], std::string(299, 'N') + "\n");
+}
+
+TEST(Printers, LongVectorNameIsCut) {
+  LogCapture log;
+  const std::string name(3000, 'N');
+  const double v[] = {1, 2};
+  print_real_vector(name.c_str(), v, 2);
+  EXPECT_EQ(log.texts(), Lines{std::string(1999, 'N') + "\n"});
 }
 
 TEST(Printers, ScatterColumnValues) {
