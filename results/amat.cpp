@@ -367,7 +367,8 @@ int amatBinPutDoubleRows(AmatFile* file, const AmatMatrix* m) {
   const double* const* rows = static_cast<const double* const*>(m->data);
   const size_t ncol = static_cast<size_t>(m->ncol);
   if (file->bstruct == binTrans) {
-    for (int32_t i = 0; i < m->nrow; ++i)
+    // Without columns there are no elements, and the row array need not exist.
+    for (int32_t i = 0; ncol > 0 && i < m->nrow; ++i)
       if (!write_bytes(file->fp, rows[i], ncol * sizeof(double))) return write_failure(file, m);
   } else {
     for (size_t j = 0; j < ncol; ++j)

@@ -173,6 +173,18 @@ TEST_F(AmatTest, EmptyMatrixWritesOnlyHeaderAndName) {
   }
 }
 
+// A row matrix with rows but no columns has no row pointers to follow.
+TEST_F(AmatTest, EmptyRowMatrixWithoutRowArray) {
+  for (int32_t bstruct : {binNormal, binTrans}) {
+    open_bare(1, bstruct, path());
+    AmatMatrix m;
+    amatSet(const_cast<char*>("g"), 2, 0, doubleRowMatrix, nullptr, &m);
+    ASSERT_EQ(amatPutMatrix(&file, &m), 0) << amatErrorMessage;
+    EXPECT_EQ(written(path()), (bstruct == binNormal ? header(0, 2, 0, 0, 2) : header(0, 0, 2, 0, 2)) +
+                                   with_nul("g"));
+  }
+}
+
 // data_2 grows by rows of 108 floats behind other matrices; after every row the file on disk
 // is a complete MAT v4 file whose last header counts the rows so far.
 TEST_F(AmatTest, RowWiseMatrixIsReadableAfterEveryRow) {
