@@ -50,6 +50,16 @@ void write_result_row(ModelInstance& m, double t) {
 
 }  // namespace
 
+size_t count_to_copy(ModelInstance* m, const char* function, const char* argument, size_t given,
+                     uint32_t expected, fmiStatus& status) {
+  if (given == expected) return given;
+  log_status_message(m, m->instanceName, "", fmiWarning,
+                     "%s: argument %s = %zu is incorrect, should be %u\n", function, argument, given,
+                     expected);
+  status = fmiWarning;
+  return given < expected ? given : expected;
+}
+
 int32_t evaluate_model(ModelInstance& m, int32_t demand) {
   int32_t QiErr = 0;
   // dsblock_ is noexcept and catches every model error itself.
@@ -111,14 +121,7 @@ fmiStatus fmiGetDerivatives(fmiComponent c, fmiReal derivatives[], size_t nx) {
     return fmiError;
   }
   fmiStatus status = fmiOK;
-  size_t n = nx;
-  if (nx != m->nx) {
-    log_status_message(m, m->instanceName, "", fmiWarning,
-                       "fmiGetDerivatives: argument nx = %zu is incorrect, should be %u\n", nx,
-                       m->nx);
-    status = fmiWarning;
-    if (n > m->nx) n = m->nx;
-  }
+  const size_t n = count_to_copy(m, "fmiGetDerivatives", "nx", nx, m->nx, status);
   if (m->computedLevel < DemandDerivatives) {
     const int32_t QiErr = evaluate_model(*m, DemandDerivatives);
     if (QiErr != 0) {
@@ -142,14 +145,7 @@ fmiStatus fmiGetEventIndicators(fmiComponent c, fmiReal eventIndicators[], size_
     return fmiError;
   }
   fmiStatus status = fmiOK;
-  size_t n = ni;
-  if (ni != m->ni) {
-    log_status_message(m, m->instanceName, "", fmiWarning,
-                       "fmiGetEventIndicators: argument ni = %zu is incorrect, should be %u\n", ni,
-                       m->ni);
-    status = fmiWarning;
-    if (n > m->ni) n = m->ni;
-  }
+  const size_t n = count_to_copy(m, "fmiGetEventIndicators", "ni", ni, m->ni, status);
   if (m->computedLevel < DemandCrossingFunctions) {
     const int32_t QiErr = evaluate_model(*m, DemandCrossingFunctions);
     if (QiErr != 0) {

@@ -73,8 +73,6 @@ using ReferenceReport = void (*)(ModelInstance* m, fmiValueReference vr);
 // Reports a failed evaluation with its status and QiErr.
 using EvaluationReport = void (*)(ModelInstance* m, fmiStatus status, int32_t QiErr);
 // Reports a count that differs from the instance's nx.
-using CountReport = void (*)(ModelInstance* m, size_t nx);
-
 struct SetMessages {
   ReferenceReport cannotSet;
   ReferenceReport mayNotChange;
@@ -162,17 +160,13 @@ int32_t to_int32(double v) {
 // Copies the smaller of the two counts; a count that differs from nx is reported with
 // fmiWarning.
 template <typename T>
-fmiStatus copy_state_sized(fmiComponent c, T* out, size_t nx, const T* in, CountReport report) {
+fmiStatus copy_state_sized(fmiComponent c, T* out, size_t nx, const T* in,
+                           const char* function) {
   ModelInstance* m = as_instance(c);
   if (m == nullptr) return fmiError;
   if (nx > 0 && out == nullptr) return fmiError;
   fmiStatus status = fmiOK;
-  size_t n = nx;
-  if (nx != m->nx) {
-    report(m, nx);
-    status = fmiWarning;
-    if (n > m->nx) n = m->nx;
-  }
+  const size_t n = count_to_copy(m, function, "nx", nx, m->nx, status);
   for (size_t i = 0; i < n; ++i) out[i] = in[i];
   return status;
 }
@@ -186,11 +180,6 @@ fmiStatus copy_state_sized(fmiComponent c, T* out, size_t nx, const T* in, Count
   [](ModelInstance* m, fmiStatus status, int32_t QiErr) {              \
     log_status_message(m, m->instanceName, "", status, format, QiErr); \
   }
-#define COUNT_REPORT(format)                                                   \
-  [](ModelInstance* m, size_t nx) {                                            \
-    log_status_message(m, m->instanceName, "", fmiWarning, format, nx, m->nx); \
-  }
-
 constexpr fmiValueReference StateValueReferences[] = {0x02000000, 0x02000001, 0x02000002,
                                                       0x02000003};
 
@@ -201,14 +190,7 @@ fmiStatus fmiSetContinuousStates(fmiComponent c, const fmiReal x[], size_t nx) {
   if (m == nullptr) return fmiError;
   if (nx > 0 && x == nullptr) return fmiError;
   fmiStatus status = fmiOK;
-  size_t n = nx;
-  if (nx != m->nx) {
-    log_status_message(m, m->instanceName, "", fmiWarning,
-                       "fmiSetContinuousStates: argument nx = %zu is incorrect, should be %u\n", nx,
-                       m->nx);
-    status = fmiWarning;
-    if (n > m->nx) n = m->nx;
-  }
+  const size_t n = count_to_copy(m, "fmiSetContinuousStates", "nx", nx, m->nx, status);
   for (size_t i = 0; i < n; ++i) m->states[i] = x[i];
   m->computedLevel = 0;
   return status;
@@ -284,24 +266,17 @@ fmiStatus fmiGetString(fmiComponent c, const fmiValueReference[], size_t, fmiStr
 
 fmiStatus fmiGetContinuousStates(fmiComponent c, fmiReal states[], size_t nx) {
   const ModelInstance* m = as_instance(c);
-  return copy_state_sized(
-      c, states, nx, m ? m->states : nullptr,
-      COUNT_REPORT("fmiGetContinuousStates: argument nx = %zu is incorrect, should be %u\n"));
+  return copy_state_sized(c, states, nx, m ? m->states : nullptr, "fmiGetContinuousStates");
 }
 
 fmiStatus fmiGetNominalContinuousStates(fmiComponent c, fmiReal x_nominal[], size_t nx) {
   const ModelInstance* m = as_instance(c);
-  return copy_state_sized(
-      c, x_nominal, nx, m ? m->nominalStates : nullptr,
-      COUNT_REPORT(
-          "fmiGetNominalContinuousStates: argument nx = %zu is incorrect, should be %u\n"));
+  return copy_state_sized(c, x_nominal, nx, m ? m->nominalStates : nullptr, "fmiGetNominalContinuousStates");
 }
 
 fmiStatus fmiGetStateValueReferences(fmiComponent c, fmiValueReference vrx[], size_t nx) {
   // The table holds the four states of the model; never read beyond it.
   const ModelInstance* m = as_instance(c);
   if (m != nullptr && m->nx > std::size(StateValueReferences)) return fmiError;
-  return copy_state_sized(
-      c, vrx, nx, StateValueReferences,
-      COUNT_REPORT("fmiGetStateValueReferences: argument nx = %zu is incorrect, should be %u\n"));
+  return copy_state_sized(c, vrx, nx, StateValueReferences, "fmiGetStateValueReferences");
 }
