@@ -54,8 +54,8 @@ size_t count_to_copy(ModelInstance* m, const char* function, const char* argumen
                      uint32_t expected, fmiStatus& status) {
   if (given == expected) return given;
   log_status_message(m, m->instanceName, "", fmiWarning,
-                     "%s: argument %s = %zu is incorrect, should be %u\n", function, argument, given,
-                     expected);
+                     "%s: argument %s = %zu is incorrect, should be %u\n", function, argument,
+                     given, expected);
   status = fmiWarning;
   return given < expected ? given : expected;
 }

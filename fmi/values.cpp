@@ -271,7 +271,8 @@ fmiStatus fmiGetContinuousStates(fmiComponent c, fmiReal states[], size_t nx) {
 
 fmiStatus fmiGetNominalContinuousStates(fmiComponent c, fmiReal x_nominal[], size_t nx) {
   const ModelInstance* m = as_instance(c);
-  return copy_state_sized(c, x_nominal, nx, m ? m->nominalStates : nullptr, "fmiGetNominalContinuousStates");
+  return copy_state_sized(c, x_nominal, nx, m ? m->nominalStates : nullptr,
+                          "fmiGetNominalContinuousStates");
 }
 
 fmiStatus fmiGetStateValueReferences(fmiComponent c, fmiValueReference vrx[], size_t nx) {
