@@ -111,52 +111,59 @@ fmiStatus fmiInitialize(fmiComponent c, fmiBoolean toleranceControlled, fmiReal,
   return status;
 }
 
-fmiStatus fmiGetDerivatives(fmiComponent c, fmiReal derivatives[], size_t nx) {
+namespace {
+
+// What one evaluation request copies: derivatives at level 2, event indicators at level 4.
+struct EvaluatedArray {
+  const char* function;        // the name in the count and failure messages
+  const char* notInitialized;  // the name in the "comp is not initialized" message
+  const char* argument;        // the name of the count argument
+  int32_t demand;
+  double* ModelInstance::*values;
+  uint32_t ModelInstance::*count;
+};
+
+constexpr EvaluatedArray Derivatives{"fmiGetDerivatives", "fmiSetDerivatives", "nx",
+                                     DemandDerivatives, &ModelInstance::derivatives,
+                                     &ModelInstance::nx};
+constexpr EvaluatedArray EventIndicators{"fmiGetEventIndicators", "fmiGetEventIndicators", "ni",
+                                         DemandCrossingFunctions, &ModelInstance::eventIndicators,
+                                         &ModelInstance::ni};
+
+// Evaluates up to the array's level unless the cache already holds it, then copies it out.
+fmiStatus get_evaluated(fmiComponent c, fmiReal out[], size_t count, const EvaluatedArray& what) {
   ModelInstance* m = as_instance(c);
   if (m == nullptr) return fmiError;
-  if (nx > 0 && derivatives == nullptr) return fmiError;
+  if (count > 0 && out == nullptr) return fmiError;
   if (m->initialized != 1) {
-    log_status_message(m, m->instanceName, "", fmiError,
-                       "fmiSetDerivatives: comp is not initialized\n");
+    log_status_message(m, m->instanceName, "", fmiError, "%s: comp is not initialized\n",
+                       what.notInitialized);
     return fmiError;
   }
   fmiStatus status = fmiOK;
-  const size_t n = count_to_copy(m, "fmiGetDerivatives", "nx", nx, m->nx, status);
-  if (m->computedLevel < DemandDerivatives) {
-    const int32_t QiErr = evaluate_model(*m, DemandDerivatives);
+  const size_t n = count_to_copy(m, what.function, what.argument, count, m->*what.count, status);
+  if (m->computedLevel < what.demand) {
+    const int32_t QiErr = evaluate_model(*m, what.demand);
     if (QiErr != 0) {
       const fmiStatus failed = QiErr == 1 ? fmiDiscard : fmiError;
-      log_status_message(m, m->instanceName, "", failed,
-                         "fmiGetDerivatives: dsblock_ failed, QiErr = %d\n", QiErr);
+      log_status_message(m, m->instanceName, "", failed, "%s: dsblock_ failed, QiErr = %d\n",
+                         what.function, QiErr);
       return failed;
     }
   }
-  for (size_t i = 0; i < n; ++i) derivatives[i] = m->derivatives[i];
+  const double* values = m->*what.values;
+  for (size_t i = 0; i < n; ++i) out[i] = values[i];
   return status;
 }
 
+}  // namespace
+
+fmiStatus fmiGetDerivatives(fmiComponent c, fmiReal derivatives[], size_t nx) {
+  return get_evaluated(c, derivatives, nx, Derivatives);
+}
+
 fmiStatus fmiGetEventIndicators(fmiComponent c, fmiReal eventIndicators[], size_t ni) {
-  ModelInstance* m = as_instance(c);
-  if (m == nullptr) return fmiError;
-  if (ni > 0 && eventIndicators == nullptr) return fmiError;
-  if (m->initialized != 1) {
-    log_status_message(m, m->instanceName, "", fmiError,
-                       "fmiGetEventIndicators: comp is not initialized\n");
-    return fmiError;
-  }
-  fmiStatus status = fmiOK;
-  const size_t n = count_to_copy(m, "fmiGetEventIndicators", "ni", ni, m->ni, status);
-  if (m->computedLevel < DemandCrossingFunctions) {
-    const int32_t QiErr = evaluate_model(*m, DemandCrossingFunctions);
-    if (QiErr != 0) {
-      const fmiStatus failed = QiErr == 1 ? fmiDiscard : fmiError;
-      log_status_message(m, m->instanceName, "", failed,
-                         "fmiGetEventIndicators: dsblock_ failed, QiErr = %d\n", QiErr);
-      return failed;
-    }
-  }
-  for (size_t i = 0; i < n; ++i) eventIndicators[i] = m->eventIndicators[i];
-  return status;
+  return get_evaluated(c, eventIndicators, ni, EventIndicators);
 }
 
 fmiStatus fmiEventUpdate(fmiComponent c, fmiBoolean, fmiEventInfo* eventInfo) {
