@@ -9,6 +9,12 @@
 void world_arm_dimensions(const ModelEntryArguments& a);       // under GN, in model_bindings_6
 void dependent_parameters_rest(const ModelEntryArguments& a);  // under the flag GN left
 
+// axis_labels.cpp: the world's axis-label cylinders, at the end of dependent_parameters_rest.
+void axis_label_geometry(const ModelEntryArguments& a);
+
+// materials_section.cpp: materials and closing parameters, after the axis labels.
+void materials_and_closing_parameters(const ModelEntryArguments& a);
+
 // initial_section.cpp: the initial section.
 void initial_equations(const ModelEntryArguments& a);        // under GE: guess values
 void save_discrete_values(const ModelEntryArguments& a);     // under GI

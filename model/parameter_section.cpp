@@ -8,4 +8,7 @@ void world_arm_dimensions(const ModelEntryArguments& /*a*/) {}
 
 // Arm and pendulum body parameters and start orientation, pendulum dimensions, friction tables
 // and gravity terms, axis-label geometry, materials and closing parameters.
-void dependent_parameters_rest(const ModelEntryArguments& /*a*/) {}
+void dependent_parameters_rest(const ModelEntryArguments& a) {
+  axis_label_geometry(a);
+  materials_and_closing_parameters(a);
+}
