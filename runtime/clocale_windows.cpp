@@ -65,8 +65,16 @@ int clocale_toupper(int c) {
   return loc ? _toupper_l(c, loc) : std::toupper(c);
 }
 
+// msvcrt's scanners answer 0, not EOF, for a text that ends before the first field (nothing but
+// white space); the wrappers give the end-of-input value the C standard's scanners give.
+static bool only_white_space(const char* s) {
+  while (*s != '\0' && clocale_isspace(static_cast<unsigned char>(*s))) ++s;
+  return *s == '\0';
+}
+
 int clocale_scan_int(const char* s, int32_t* value) {
   _locale_t loc = clocale_handle();
+  if (only_white_space(s)) return EOF;
   int v = 0;
   int n = _sscanf_l(s, " %d", loc, &v);
   if (n == 1) *value = static_cast<int32_t>(v);
@@ -75,6 +83,7 @@ int clocale_scan_int(const char* s, int32_t* value) {
 
 int clocale_scan_double(const char* s, double* value) {
   _locale_t loc = clocale_handle();
+  if (only_white_space(s)) return EOF;
   return _sscanf_l(s, " %lg", loc, value);
 }
 
