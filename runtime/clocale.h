@@ -28,7 +28,8 @@ int clocale_scan_double(const char* s, double* value);
 int clocale_sprintf(char* buffer, const char* format, ...) TAVELO_CLOCALE_PRINTF(2, 3);
 // Bounded: writes at most size - 1 characters and always terminates (size > 0). Returns the
 // length the whole text would have, like snprintf.
-int clocale_snprintf(char* buffer, size_t size, const char* format, ...) TAVELO_CLOCALE_PRINTF(3, 4);
+int clocale_snprintf(char* buffer, size_t size, const char* format, ...)
+    TAVELO_CLOCALE_PRINTF(3, 4);
 int clocale_vsnprintf(char* buffer, size_t size, const char* format, va_list args)
     TAVELO_CLOCALE_PRINTF(3, 0);
 int clocale_fprintf(FILE* file, const char* format, ...) TAVELO_CLOCALE_PRINTF(2, 3);

@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr double Pi = std::numbers::pi;
+
 namespace Frames = Modelica::Mechanics::MultiBody::Frames;
 namespace TM = Modelica::Mechanics::MultiBody::Frames::TransformationMatrices;
 using FramesTest = ArrayRuntimeTest;
@@ -125,12 +127,12 @@ TEST_F(FramesTest, FromTChecksShapes) {
 TEST_F(FramesTest, PlanarRotationAndResolve) {
   RealArray I = TM::planarRotation(vec(0, 0.6, 0.8), 0.0);
   expect_near(values_of(I), {1, 0, 0, 0, 1, 0, 0, 0, 1});
-  RealArray R = TM::planarRotation(vec(0, 0, 1), std::numbers::pi / 2);
+  RealArray R = TM::planarRotation(vec(0, 0, 1), Pi / 2);
   EXPECT_NEAR(RealArrayGet(R, 1, 2), 1.0, 1e-15);
   EXPECT_NEAR(RealArrayGet(R, 2, 1), -1.0, 1e-15);
-  EXPECT_NEAR(Frames::planarRotationAngle(vec(0, 0, 1), vec(1, 0, 0), vec(0, 1, 0)), -std::numbers::pi / 2,
+  EXPECT_NEAR(Frames::planarRotationAngle(vec(0, 0, 1), vec(1, 0, 0), vec(0, 1, 0)), -Pi / 2,
               1e-15);
-  expect_near(values_of(TM::resolve2(TM::planarRotation(vec(0, 0, 1), -std::numbers::pi / 2), vec(1, 0, 0))),
+  expect_near(values_of(TM::resolve2(TM::planarRotation(vec(0, 0, 1), -Pi / 2), vec(1, 0, 0))),
               {0, 1, 0});
   RealArray T = RealArrayFill(RealMatrixAlloc(3, 3), 0.0);
   for (int k = 0; k < 9; ++k) T.data[k] = k + 1;
