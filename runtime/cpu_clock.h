@@ -9,11 +9,11 @@ using CpuClockHook = double (*)(double* mark, int mode);
 
 // Process-wide, zero at load.
 struct CpuClockState {
-  int32_t lastTicks = 0;           // the last successful tick reading
-  double wrapOffset = 0.0;         // 2^32 per wrap seen
+  int32_t lastTicks = 0;             // the last successful tick reading
+  double wrapOffset = 0.0;           // 2^32 per wrap seen
   CpuClockHook clockHook = nullptr;  // when set, cpu_timer hands every call to it
-  double elapsedMark = 0.0;        // cpu_time_elapsed's start mark
-  int32_t elapsedStarted = 0;      // cpu_time_elapsed has been called
+  double elapsedMark = 0.0;          // cpu_time_elapsed's start mark
+  int32_t elapsedStarted = 0;        // cpu_time_elapsed has been called
 };
 
 extern CpuClockState cpuClock;
