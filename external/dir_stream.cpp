@@ -25,9 +25,7 @@ void end_search(DirStream* s) {
 
 }  // namespace
 
-const char* dir_stream_pattern(const DirStream* s) {
-  return reinterpret_cast<const char*>(s + 1);
-}
+const char* dir_stream_pattern(const DirStream* s) { return reinterpret_cast<const char*>(s + 1); }
 
 DirStream* dir_open(const char* directory) {
   errno = 0;
@@ -40,9 +38,14 @@ DirStream* dir_open(const char* directory) {
     return nullptr;
   }
   switch (dir_path_kind(directory)) {
-    case DirPathKind::Unavailable: errno = ENOENT; return nullptr;
-    case DirPathKind::Other: errno = ENOTDIR; return nullptr;
-    case DirPathKind::Directory: break;
+    case DirPathKind::Unavailable:
+      errno = ENOENT;
+      return nullptr;
+    case DirPathKind::Other:
+      errno = ENOTDIR;
+      return nullptr;
+    case DirPathKind::Directory:
+      break;
   }
   const size_t n = std::strlen(directory);
   auto* s = static_cast<DirStream*>(std::malloc(sizeof(DirStream) + n + 3));
@@ -85,14 +88,19 @@ DirEntry* dir_read(DirStream* s) {
     // After a rewind the search starts again; otherwise its first match is waiting.
     if (s->searchHandle == DirNoSearch) {
       switch (start_search(s)) {
-        case DirFindResult::Match: break;
-        case DirFindResult::End: errno = 0; return nullptr;
-        case DirFindResult::Failed: return nullptr;
+        case DirFindResult::Match:
+          break;
+        case DirFindResult::End:
+          errno = 0;
+          return nullptr;
+        case DirFindResult::Failed:
+          return nullptr;
       }
     }
   } else {
     switch (dir_find_next(s->searchHandle, &s->findData)) {
-      case DirFindResult::Match: break;
+      case DirFindResult::Match:
+        break;
       case DirFindResult::End:
         end_search(s);
         s->position = -1;

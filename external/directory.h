@@ -26,7 +26,7 @@ struct DirStream {
   DirFindData findData;
   DirEntry entry;
   DirSearchHandle searchHandle;  // DirNoSearch when no search is open
-  int32_t position;  // 0 before the first read, k after the k-th match, -1 at the end
+  int32_t position;              // 0 before the first read, k after the k-th match, -1 at the end
 };
 
 // The search pattern of s: the directory name, a backslash unless the name ends in "/" or a

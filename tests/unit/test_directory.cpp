@@ -140,9 +140,9 @@ TEST_F(DirectoryTest, DirectoryThatCannotBeListed) {
     SCOPED_TRACE(c.directory + " " + c.text);
     dirSearchFaults = c.faults;
     const int descriptors = open_descriptors();
-    EXPECT_EQ(raise([&] { ext_read_directory(c.directory.c_str(), 2); }),
-              error_log("1: Not possible to get file names of \"" + c.directory + "\":\n" +
-                        c.text));
+    EXPECT_EQ(
+        raise([&] { ext_read_directory(c.directory.c_str(), 2); }),
+        error_log("1: Not possible to get file names of \"" + c.directory + "\":\n" + c.text));
     EXPECT_EQ(open_descriptors(), descriptors);
     end_equation_reset();
   }
