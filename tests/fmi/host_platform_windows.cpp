@@ -42,7 +42,7 @@ int open_handles_on(const std::filesystem::path& path) {
   const bool known = identity_of(probe, target);
   int n = 0;
   // Handle values are multiples of 4; a test process holds a few hundred at most.
-  for (uintptr_t value = 4; known && value < 0x10000; value += 4) {
+  for (uintptr_t value = 4; known && value < 0x4000; value += 4) {
     HANDLE h = reinterpret_cast<HANDLE>(value);
     FileIdentity id;
     if (h != probe && GetFileType(h) == FILE_TYPE_DISK && identity_of(h, id) && id == target) ++n;

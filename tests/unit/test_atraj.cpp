@@ -10,7 +10,7 @@
 
 #include "log_capture.h"
 #include "mat4_reader.h"
-#include "platform_text.h"
+#include "test_platform.h"
 #include "results/atraj.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "log_capture.h"
-#include "platform_text.h"
+#include "test_platform.h"
 #include "runtime/lapack.h"
 #include "runtime/linsys.h"
 

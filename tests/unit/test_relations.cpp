@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "log_capture.h"
-#include "platform_text.h"
+#include "test_platform.h"
 #include "runtime/relations.h"
 
 namespace {

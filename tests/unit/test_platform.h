@@ -1,4 +1,6 @@
-// Expected texts as the platform's runtime prints them. Expectations are written as the C
+// What differs between the platforms in the unit tests: a few services of the process
+// (test_platform_posix.cpp, test_platform_windows.cpp), and expected texts as the platform's
+// runtime prints them. Expectations are written as the C
 // library of Linux prints; on Windows the "C"-locale printers end in msvcrt, which prints at
 // least three exponent digits (1e-009, 2.5000000E+000: a padded field gives up one blank for
 // the third digit) and infinity in %e as 1.#INF00e+000, and a text-mode file ends its lines with
@@ -8,11 +10,24 @@
 #include <cctype>
 #include <string>
 
+// Files the process holds open (descriptors, or file handles on Windows): a stream left open
+// shows as one more.
+int open_file_count();
+// Sets an environment variable of the process (value null: removes it).
+void set_environment(const char* name, const char* value);
+
 #if defined(_WIN32)
 constexpr bool OnWindows = true;
+// msvcrt's environment holds no variable with an empty value: setting one removes it.
+constexpr bool EmptyEnvironmentValues = false;
+// Under wine every file creation is a round trip to the wine server: tens of thousands of files
+// take minutes.
+constexpr bool ManyFilesAreSlow = true;
 constexpr const char* InfinityE = "1.#INF00e+000";
 #else
 constexpr bool OnWindows = false;
+constexpr bool EmptyEnvironmentValues = true;
+constexpr bool ManyFilesAreSlow = false;
 constexpr const char* InfinityE = "inf";
 #endif
 
