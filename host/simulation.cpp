@@ -32,12 +32,21 @@ std::string without_line_end(std::string text) {
   return text;
 }
 
-// The message is taken as it stands: this library hands its logger finished text, and
-// formatting it again would read arguments that were never passed (a '%' in a GUID or a
-// name would be enough).
+// An FMI 1.0 logger formats its message with the arguments that follow it, as printf does.
 void host_logger(fmiComponent, fmiString instanceName, fmiStatus status, fmiString category,
                  fmiString message, ...) {
-  const std::string text = without_line_end(message ? message : "");
+  char buffer[8192];
+  buffer[0] = '\0';
+  if (message != nullptr) {
+    va_list args;
+    va_start(args, message);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    std::vsnprintf(buffer, sizeof buffer, message, args);
+#pragma GCC diagnostic pop
+    va_end(args);
+  }
+  const std::string text = without_line_end(buffer);
   if (logSink.print) {
     std::fprintf(stderr, "[%s] [%s] %s: %s\n", status_name(status), category ? category : "",
                  instanceName ? instanceName : "", text.c_str());
