@@ -317,9 +317,12 @@ class Run {
   }
 
  private:
+  // Without --log the model's own report (a model error, say) was not even written: the
+  // message says where to find it.
   [[noreturn]] void fail(const std::string& what) {
     const std::string messages = withheld_messages();
-    throw HostError(messages.empty() ? what : what + ": " + messages);
+    const std::string text = messages.empty() ? what : what + ": " + messages;
+    throw HostError(s_.log ? text : text + " (--log shows the model's messages)");
   }
 
   void call(const char* name, fmiStatus status) {

@@ -170,6 +170,21 @@ class SetValues(unittest.TestCase):
             self.assertEqual(done.returncode, 0, done.stderr)
             self.assertEqual(summary_values(done.stdout), {"x": 2.0, "v": -3.0})
 
+    def test_a_model_error_at_initialisation(self):
+        with scratch() as d:
+            done = run(["--set", "world.defaultFrameDiameterFraction=0", FMU], d)
+            self.assertEqual(done.returncode, 1)
+            self.assertEqual(done.stdout, "")
+            self.assertEqual(done.stderr, "tavelo-sim: fmiInitialize returned fmiError: "
+                             "fmiInitialize: dsblock_ failed, QiErr = 1 "
+                             "(--log shows the model's messages)\n")
+            logged = run(["--log", "--set", "world.defaultFrameDiameterFraction=0", FMU], d)
+            self.assertEqual(logged.returncode, 1)
+            self.assertIn("[fmiOK] [] Tavelo: \nModel error - division by zero: "
+                          "(world.axisLength) / (world.defaultFrameDiameterFraction)",
+                          logged.stderr)
+            self.assertTrue(logged.stderr.endswith("tavelo-sim: fmiInitialize returned fmiError\n"))
+
     def test_values_that_do_not_parse_or_cannot_be_set(self):
         cases = [
             (FMU, "world.g=9,81", '--set world.g: "9,81" is no Real value'),
