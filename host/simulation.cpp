@@ -419,11 +419,11 @@ class Run {
   // After each completed step: the model is evaluated at the step's point (unless the last
   // evaluation was there) and told that the step is done; false when the model asks to stop.
   bool completed_step(double t) {
-    std::vector<double> z(model_.nz + 1);
     const double* x = integrator_.states();
     if (!(model_.indicatorsAtPoint && t == model_.pointTime &&
           std::equal(x, x + model_.nx, model_.pointStates.begin()))) {
-      if (model_.indicators(t, x, z.data()) != fmiOK)
+      indicators_.resize(model_.nz + 1);
+      if (model_.indicators(t, x, indicators_.data()) != fmiOK)
         fail(model_.failure.empty() ? "fmiGetEventIndicators returned fmiDiscard" : model_.failure);
     }
     fmiBoolean callEventUpdate = fmiFalse;
@@ -435,6 +435,11 @@ class Run {
   // An event at t: the event update until it settles, new states, the integrator restarted.
   bool handle_event(double t) {
     ++summary_.events;
+    // A model that keeps asking for events at the same time would hold the run there for ever.
+    eventsAtTime_ = t == lastEventTime_ ? eventsAtTime_ + 1 : 0;
+    lastEventTime_ = t;
+    if (eventsAtTime_ == 1000)
+      fail("the model asks for event after event at t = " + std::to_string(t) + " s");
     callEventUpdate_ = false;
     fmiEventInfo info{};
     call("fmiEventUpdate", fmi_.EventUpdate(model_.c, fmiFalse, &info));
@@ -489,6 +494,9 @@ class Run {
   Integrator integrator_;
   SimulationSummary summary_;
   double nextTimeEvent_ = std::numeric_limits<double>::infinity();
+  double lastEventTime_ = std::numeric_limits<double>::quiet_NaN();
+  int eventsAtTime_ = 0;
+  std::vector<double> indicators_;
   bool callEventUpdate_ = false;
   bool initialized_ = false;
 };

@@ -355,6 +355,12 @@ class HostEvents(unittest.TestCase):
         self.assertEqual(summary_count(done.stdout, "events"), 2)
         self.assertAlmostEqual(summary_values(done.stdout)["x"], 1.2, delta=1e-9)
 
+    def test_a_model_that_never_leaves_its_event_time_ends_the_run(self):
+        done = self.simulate("--set", "scenario=5")
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
+        self.assertIn("tavelo-sim: the model asks for event after event at t = 0.3", done.stderr)
+
     def test_step_event_updates_the_states(self):
         done = self.simulate("--set", "scenario=4")
         self.assertEqual(done.returncode, 0, done.stderr)

@@ -10,6 +10,7 @@
 //   3 the ball, but derivatives fail with fmiError from 0.2 s on
 //   4 x' = v, v' = 0; the first completed step at or after 0.25 s asks for an event update,
 //     which sets v := 1
+//   5 a time event at 0.3 s that every event update announces again for the same time
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -72,7 +73,8 @@ void event_info_after(Instance& m, fmiEventInfo* info) {
   info->iterationConverged = fmiTrue;
   info->stateValueReferencesChanged = fmiFalse;
   info->terminateSimulation = fmiFalse;
-  info->upcomingTimeEvent = m.scenario == 2 && m.nextTimeEvent > 0.0 ? fmiTrue : fmiFalse;
+  info->upcomingTimeEvent =
+      (m.scenario == 2 || m.scenario == 5) && m.nextTimeEvent > 0.0 ? fmiTrue : fmiFalse;
   if (info->upcomingTimeEvent) info->nextEventTime = m.nextTimeEvent;
 }
 
@@ -168,7 +170,7 @@ TEST_EXPORT fmiStatus TestModel_fmiInitialize(fmiComponent c, fmiBoolean, fmiRea
   Instance& m = *of(c);
   m.initialized = true;
   m.lastCompleted = m.time;
-  if (m.scenario == 2) m.nextTimeEvent = 0.3;
+  if (m.scenario == 2 || m.scenario == 5) m.nextTimeEvent = 0.3;
   info->stateValuesChanged = fmiFalse;
   event_info_after(m, info);
   return fmiOK;
