@@ -57,7 +57,8 @@ std::string read_entry(zip_t* archive, const std::string& fmuPath, const std::st
                     " bytes)");
   std::unique_ptr<zip_file_t, ZipFileCloser> file(
       zip_fopen_index(archive, static_cast<zip_uint64_t>(index), 0));
-  if (!file) throw HostError("cannot read " + name + " in " + fmuPath + ": " + zip_strerror(archive));
+  if (!file)
+    throw HostError("cannot read " + name + " in " + fmuPath + ": " + zip_strerror(archive));
   std::string bytes(static_cast<size_t>(stat.size), '\0');
   zip_uint64_t done = 0;
   while (done < stat.size) {
@@ -207,7 +208,8 @@ Fmu::Fmu(const std::string& path) {
   const char* tmp = std::getenv("TMPDIR");
   std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/tavelo-sim-XXXXXX";
   if (mkdtemp(folder.data()) == nullptr)
-    throw HostError("cannot make a folder for the FMU's binary: " + std::string(std::strerror(errno)));
+    throw HostError("cannot make a folder for the FMU's binary: " +
+                    std::string(std::strerror(errno)));
   const std::string file = folder + "/" + id + ".so";
   std::string loadError;
   if (std::FILE* out = std::fopen(file.c_str(), "wb")) {
@@ -223,7 +225,8 @@ Fmu::Fmu(const std::string& path) {
   }
   std::remove(file.c_str());
   rmdir(folder.c_str());
-  if (handle_ == nullptr) throw HostError("cannot load " + entry + " of " + path + ": " + loadError);
+  if (handle_ == nullptr)
+    throw HostError("cannot load " + entry + " of " + path + ": " + loadError);
 
   std::string missing;
 #define TAVELO_SIM_RESOLVE(name)                                                        \

@@ -81,7 +81,8 @@ const char* type_name(VariableType t) {
 ResolvedAssignment resolve_assignment(const ModelDescription& description, const Assignment& a) {
   const ScalarVariable* v = description.find(a.name);
   if (v == nullptr) throw HostError("unknown variable " + a.name);
-  const ScalarVariable* base = v->aliasSign == 0 ? v : description.base_of(v->type, v->valueReference);
+  const ScalarVariable* base =
+      v->aliasSign == 0 ? v : description.base_of(v->type, v->valueReference);
   if (base == nullptr) throw HostError(a.name + " is an alias of a variable the model lacks");
   if (base->variability == "constant") throw HostError(a.name + " is a constant");
   if (!base->start)
@@ -221,7 +222,8 @@ void cvode_messages(int code, const char* module, const char* function, char* me
   std::string& last = *static_cast<std::string*>(data);
   last = std::string(module ? module : "CVODE") + " " + (function ? function : "") + ": " +
          (message ? message : "");
-  if (logSink.print) std::fprintf(stderr, "[%s] %s\n", code < 0 ? "error" : "warning", last.c_str());
+  if (logSink.print)
+    std::fprintf(stderr, "[%s] %s\n", code < 0 ? "error" : "warning", last.c_str());
 }
 
 // ---- SUNDIALS objects ----------------------------------------------------------------------
@@ -373,7 +375,8 @@ class Run {
     call("fmiGetNominalContinuousStates",
          fmi_.GetNominalContinuousStates(model_.c, nominal.data(), model_.nx));
     for (size_t i = 0; i < model_.nx; ++i)
-      NV_Ith_S(in.absoluteTolerance, i) = s_.tolerance * std::fabs(nominal[i] != 0 ? nominal[i] : 1);
+      NV_Ith_S(in.absoluteTolerance, i) =
+          s_.tolerance * std::fabs(nominal[i] != 0.0 ? nominal[i] : 1.0);
     in.cvode = CVodeCreate(CV_BDF, in.context);
     if (!in.cvode) fail("CVODE: out of memory");
     check(CVodeSetErrHandlerFn(in.cvode, cvode_messages, &in.lastMessage), "CVodeSetErrHandlerFn",

@@ -187,7 +187,8 @@ void sample_row() {
     const double* const* values = r.valueCursor;
     for (int32_t i = 0; i < rowPlan.count; ++i) {
       const RowSample& s = rowPlan.samples[i];
-      if (values[s.kind] != nullptr) r.rowBuffer[s.column] = result_float(values[s.kind][s.element]);
+      if (values[s.kind] != nullptr)
+        r.rowBuffer[s.column] = result_float(values[s.kind][s.element]);
     }
   }
   for (int k = KindParameter; k <= KindAuxiliary; ++k) {

@@ -35,7 +35,8 @@ class Result:
         """The values of a variable at every recorded time, as doubles."""
         if name not in self._index:
             raise KeyError(f"no variable {name} in the result")
-        matrix, column = int(self._info[0, self._index[name]]), int(self._info[1, self._index[name]])
+        signal = self._index[name]
+        matrix, column = int(self._info[0, signal]), int(self._info[1, signal])
         sign = -1.0 if column < 0 else 1.0
         row = abs(column) - 1
         if matrix == 0:

@@ -123,7 +123,8 @@ TEST_EXPORT fmiStatus TestModel_fmiSetContinuousStates(fmiComponent c, const fmi
   return fmiOK;
 }
 
-TEST_EXPORT fmiStatus TestModel_fmiCompletedIntegratorStep(fmiComponent c, fmiBoolean* callEventUpdate) {
+TEST_EXPORT fmiStatus TestModel_fmiCompletedIntegratorStep(fmiComponent c,
+                                                          fmiBoolean* callEventUpdate) {
   Instance& m = *of(c);
   m.lastCompleted = m.time;
   *callEventUpdate = fmiFalse;
