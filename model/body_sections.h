@@ -8,6 +8,8 @@
 // parameter_section.cpp: the parameter-dependent section of a new initialisation.
 void world_arm_dimensions(const ModelEntryArguments& a);       // under GN, in model_bindings_6
 void dependent_parameters_rest(const ModelEntryArguments& a);  // under the flag GN left
+// The bodies' start orientation, which dependent_parameters_rest runs for each body, is in
+// start_orientation.h/.cpp.
 
 // axis_labels.cpp: the world's axis-label cylinders, at the end of dependent_parameters_rest.
 void axis_label_geometry(const ModelEntryArguments& a);

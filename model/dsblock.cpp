@@ -8,6 +8,7 @@
 #include "model/pre_values.h"
 #include "model/variable_table.h"
 #include "runtime/clocale.h"
+#include "runtime/event_anticipation.h"
 #include "runtime/output.h"
 #include "runtime/relations.h"
 #include "runtime/runtime_state.h"
@@ -132,7 +133,9 @@ void run_event_iteration(const ModelEntryArguments& a, int extra) {
       ((rt.initial && nrel > 0) || rt.changed || rt.eventIteration > 1))
     print_labelled_real("      during event at Time : ", rt.time);
   if (rt.initial) reset_run_flags();
-  // Fixed-step event anticipation (fixedStepMode) is not part of this library; nothing sets it.
+  if (rt.fixedStepMode != 0)
+    anticipate_events(rt.time, rt.initial, rt.event, a.eventIndicators, nrel, a.derivatives,
+                      rt.fixedStepMode == 1 ? rt.sizes.nx : 0);
   if (rt.event) {
     for (int32_t k = 0; k < nrel; ++k) {
       if (relation_hysteresis.evaluatedBefore[k] == 0 && a.eventIndicators[2 * k + 1] == 0.0) {

@@ -1,5 +1,6 @@
 #include "model/test_fault.h"
 
+#include "runtime/builtins.h"
 #include "runtime/output.h"
 #include "runtime/relations.h"
 #include "runtime/runtime_state.h"
@@ -36,6 +37,17 @@ void apply_test_fault(const ModelEntryArguments& a) {
       break;
     case TestFaultTerminate:
       modelRuntime.status = RunStatusTerminate;
+      break;
+    case TestFaultTimeEvents:
+      if (modelRuntime.event) {
+        // The second replaces the first; the third lies after it and is dropped.
+        register_time_event(modelRuntime.time + 0.75);
+        register_time_event(modelRuntime.time + 0.5);
+        register_time_event(modelRuntime.time + 2.0);
+      }
+      break;
+    case TestFaultTerminateCall:
+      terminate_simulation("Test fault: terminate");
       break;
     default:
       break;

@@ -13,6 +13,8 @@ enum TestFault : int32_t {
   TestFaultModelError = 1,    // every pass raises a model error ("Test fault: model error")
   TestFaultKeepChanging = 2,  // at every event pass a test relation switches its value
   TestFaultTerminate = 3,     // every pass sets RunStatus to terminate (-999)
+  TestFaultTimeEvents = 4,    // every event pass requests time events 0.75, 0.5 and 2 s ahead
+  TestFaultTerminateCall = 5, // every pass calls terminate_simulation("Test fault: terminate")
 };
 
 extern int32_t tavelo_test_fault;

@@ -45,6 +45,8 @@ struct ModelRuntimeState {
   int32_t status = RunStatusOk;   // RunStatus; cleared at every dsblock_ call
   int32_t printFlags = 0;         // PrintFlags; cleared at initialisation
   double nextTimeEvent = 1e100;   // 1e100 when none
+  double earliestRequestedTime = 0.0;  // earliest time event requested since none was pending
+  double largestSampleStart = 0.0;     // largest magnitude of a sample start seen so far
   int32_t callEventUpdate = 0;
   double startTime = 0.0;         // time of the last initialisation call
   int32_t changed = 0;            // something changed in the current pass

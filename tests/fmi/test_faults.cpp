@@ -1,6 +1,6 @@
 // Failures of the model reaching the FMI boundary, through the test build of the library
 // whose model body can be made to fail: a model error, an event iteration that never
-// settles, and terminate().
+// settles, and terminate(); and time events that the body requests.
 #include <functional>
 
 #include "fmi_fixture.h"
@@ -11,6 +11,8 @@ constexpr int FaultNone = 0;
 constexpr int FaultModelError = 1;
 constexpr int FaultKeepChanging = 2;
 constexpr int FaultTerminate = 3;
+constexpr int FaultTimeEvents = 4;     // requests 0.75, 0.5 and 2 s ahead at every event pass
+constexpr int FaultTerminateCall = 5;  // terminate("Test fault: terminate") in every pass
 
 class Faults : public FmiTest {
  protected:
@@ -191,6 +193,56 @@ TEST_F(Faults, TerminateReachesTheHostThroughEventUpdate) {
     fault(FaultNone);
     instance.reset();
   }
+}
+
+TEST_F(Faults, TerminateCalledInTheBodyReportsAndEndsTheSimulation) {
+  for (const fmiBoolean loggingOn : {fmiFalse, fmiTrue}) {
+    SCOPED_TRACE(loggingOn ? "logging on" : "logging off");
+    create_initialized(loggingOn);
+    fault(FaultTerminateCall);
+    for (int call = 0; call < 2; ++call) {  // every event update terminates anew
+      fmiEventInfo info{};
+      info.terminateSimulation = 7;
+      info.nextEventTime = -5.0;
+      logged_messages().clear();
+      EXPECT_EQ(lib.EventUpdate(c(), fmiFalse, &info), fmiOK);
+      EXPECT_EQ(info.terminateSimulation, fmiTrue);
+      EXPECT_EQ(info.nextEventTime, -5.0);
+      const std::vector<std::string> expected =
+          loggingOn ? std::vector<std::string>{"Simulation successfully terminated\n",
+                                               "Test fault: terminate\n",
+                                               "fmiEventUpdate: simulation terminated by comp\n"}
+                    : std::vector<std::string>{};
+      EXPECT_EQ(texts_with(fmiOK), expected);
+      EXPECT_EQ(logged_messages().size(), expected.size());
+    }
+    fault(FaultNone);
+    instance.reset();
+  }
+}
+
+TEST_F(Faults, TimeEventsRequestedInTheBodyReachTheHost) {
+  create();
+  fault(FaultTimeEvents);
+  fmiEventInfo info{};
+  info.nextEventTime = -5.0;
+  ASSERT_EQ(lib.Initialize(c(), fmiFalse, 0.0, &info), fmiOK);
+  EXPECT_EQ(info.upcomingTimeEvent, fmiTrue);
+  EXPECT_EQ(info.nextEventTime, 0.5);  // 0.75 replaced by 0.5; 2.0 lies after it
+
+  ASSERT_EQ(lib.SetTime(c(), 0.5), fmiOK);
+  ASSERT_EQ(lib.EventUpdate(c(), fmiFalse, &info), fmiOK);
+  EXPECT_EQ(info.upcomingTimeEvent, fmiTrue);
+  EXPECT_EQ(info.nextEventTime, 1.0);
+
+  // The next event update without requests drops it and leaves the caller's time as it was.
+  ASSERT_EQ(lib.SetTime(c(), 0.625), fmiOK);
+  EXPECT_TRUE(derivatives_evaluate());
+  fault(FaultNone);
+  info.nextEventTime = -5.0;
+  ASSERT_EQ(lib.EventUpdate(c(), fmiFalse, &info), fmiOK);
+  EXPECT_EQ(info.upcomingTimeEvent, fmiFalse);
+  EXPECT_EQ(info.nextEventTime, -5.0);
 }
 
 }  // namespace

@@ -222,6 +222,36 @@ TEST_F(ResultFileAtBoundary, RowsAlsoBeforeTimeMinusOne) {
   }
 }
 
+// Values computed from parameters set before initialisation are what the file records once.
+TEST_F(ResultFileAtBoundary, ParameterDependentValuesAreRecordedAsComputed) {
+  create();
+  const fmiValueReference vr[] = {ParameterRef(7), ParameterRef(13), ParameterRef(17)};
+  const double v[] = {10.0, 0.004, 0.5};  // widthFraction, pendulumFriction, arm.m
+  ASSERT_EQ(lib.SetReal(c(), vr, 3, v), fmiOK);
+  ASSERT_EQ(initialize(), fmiOK);
+  const mat4::File f = read_result();
+  ASSERT_TRUE(f.ok) << f.error;
+  const ResultSignals s{f};
+  const struct {
+    const char* name;
+    double value;
+  } cases[] = {
+      {"world.gravityArrowDiameter", 0.025},
+      {"arm.width", 0.0245},
+      {"arm.shape2.width", 0.049},              // an alias of arm.sphereDiameter
+      {"pendulumBearingFriction.tau0", 0.004},  // an alias of the table entry
+      {"arm.body.m", 0.5},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.name);
+    const DataInfo info = s.info(k.name);
+    ASSERT_EQ(info.matrix, 1);  // recorded once
+    ASSERT_GT(info.column, 0);
+    EXPECT_EQ(f.find("data_1")->number(info.column - 1, 0),
+              static_cast<double>(static_cast<float>(k.value)));
+  }
+}
+
 TEST_F(ResultFileAtBoundary, FreeWithoutTerminateClosesTheFile) {
   create();
   ASSERT_EQ(initialize(), fmiOK);

@@ -14,6 +14,7 @@
 #include "model/friction_system.h"
 #include "model/pre_values.h"
 #include "model/test_fault.h"
+#include "model/variable_table.h"
 #include "runtime/relations.h"
 #include "runtime/runtime_state.h"
 
@@ -61,10 +62,18 @@ class ModelEntryTest : public ::testing::Test {
 
   static constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
+  // The parameters' start values, as instantiation copies them.
+  static std::vector<double> start_parameters() {
+    std::vector<double> p(ModelParameterCount + 1, 0.0);
+    for (const VariableRecord& r : variableTable)
+      if (record_kind(r) == KindParameter) p[r.index] = r.start;
+    return p;
+  }
+
   // One spare element each, as the FMI layer allocates them.
   std::vector<double> x{0.0, 1.25, 0.5, -2.5, 0.0};
   std::vector<double> u = std::vector<double>(1, 0.0);
-  std::vector<double> dp = std::vector<double>(63, 0.0);
+  std::vector<double> dp = start_parameters();
   std::vector<double> F = std::vector<double>(5, 0.0);
   std::vector<double> y = std::vector<double>(1, 0.0);
   std::vector<double> w = std::vector<double>(1769, 0.0);

@@ -145,6 +145,7 @@ class ScratchDirectory {
   ScratchDirectory& operator=(const ScratchDirectory&) = delete;
   bool ok() const { return !path_.empty(); }
   std::string file(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& path() const { return path_; }
 
  private:
   std::string path_;

@@ -318,7 +318,7 @@ TEST_F(Linsys, ZeroMatrixIsCheckedLikeAnyOther) {
 }
 
 // NaN or infinity in the right-hand side is logged first and the solve goes on; a NaN or
-// infinite solution or residual is never accepted, whichever path produced it.
+// infinite solution is never accepted, nor a rank-deficient one with such a residual.
 TEST_F(Linsys, NonFiniteValuesAreNeverAccepted) {
   struct Case {
     const char* what;
@@ -334,7 +334,6 @@ TEST_F(Linsys, NonFiniteValuesAreNeverAccepted) {
       {"rank deficient, finite solution, NaN residual", {1, 0, 0, 0}, {1, NaN}, 3},
       {"NaN in the matrix", {1, NaN, 0, 1}, {1, 1}, 0},
       {"NaN in the matrix, rank-revealing", {1, NaN, 0, 1}, {1, 1}, 1},
-      {"infinity in the matrix", {Inf, 0, 0, 1}, {0, 1}, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -355,6 +354,65 @@ TEST_F(Linsys, NonFiniteValuesAreNeverAccepted) {
   EXPECT_EQ(lines()[0], "Rhs component 1 of system 1 is inf");
   EXPECT_EQ(lines()[1].rfind("Solution component 1 of system 1 is ", 0), 0u);
   EXPECT_EQ(lines()[2].rfind("Solution component 2 of system 1 is ", 0), 0u);
+}
+
+// At full rank only the solution is checked, never A·x: an exact solution whose product with A
+// overflows is accepted.
+TEST_F(Linsys, FullRankChecksTheSolutionNotTheResidual) {
+  struct Case {
+    const char* what;
+    std::vector<double> rows;
+    std::vector<double> b;
+    int options;
+    int factorisation;
+    std::vector<double> x;
+  };
+  const Case cases[] = {
+      {"LU, A·x overflows", {1e308, 1e308, 1, -1}, {-1e308, 3}, 2, LinsysStateLU, {1, -2}},
+      {"QR, A·x overflows", {1e308, 1e308, 1, -1}, {-1e308, 3}, 3, LinsysStateQR, {1, -2}},
+      // Rank 1 at first; its NaN residual restarts at rank 2, where inf·0 is not looked at.
+      {"infinity in the matrix", {Inf, 0, 0, 1}, {0, 1}, 0, LinsysStateQR, {0, 1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    System s(2, c.rows);
+    expect_near(s.solve(c.b, c.options), c.x);
+    EXPECT_EQ(s.error, 0);
+    EXPECT_EQ(s.state & LinsysStateFactorMask, c.factorisation);
+    EXPECT_EQ(s.flags(), (std::vector<int>{0, 0}));
+  }
+  EXPECT_TRUE(lines().empty());
+}
+
+// A solution component is rejected from the largest finite magnitude on, not from just below.
+TEST_F(Linsys, SolutionBoundIsTheLargestFiniteMagnitude) {
+  constexpr double Max = std::numeric_limits<double>::max();
+  const double belowMax = std::nextafter(Max, 0.0);
+  const char* names[] = {"a", "b"};
+  for (int options : {0, 1}) {
+    SCOPED_TRACE(options);
+    log.clear();
+    for (double big : {belowMax, -belowMax}) {
+      System s(2, {1, 0, 0, 1});
+      EXPECT_EQ(s.solve({1, big}, options, names), (std::vector<double>{1, big}));
+      EXPECT_EQ(s.error, 0);
+    }
+    EXPECT_TRUE(lines().empty());
+    for (double big : {Max, -Max}) {
+      log.clear();
+      System s(2, {1, 0, 0, 1});
+      s.solve({1, big}, options, names);
+      EXPECT_EQ(s.error, 1);
+      const std::string shown = big > 0 ? "1.797693e+308" : "-1.797693e+308";
+      // Nothing is flagged: the report lists no unknown.
+      EXPECT_EQ(lines(), (Lines{"Rhs component 2 of system 1 is " + shown,
+                                "In system 1 b = " + shown,
+                                "LINEAR SYSTEM OF EQUATIONS IS SINGULAR AT TIME = 0.5",
+                                "...    Linear system of equations number = 1",
+                                "... Variables which cannot be uniquely computed:",
+                                "... NOT ACCEPTING SINCE TOO LARGE RESDIUAL"}));
+    }
+  }
 }
 
 TEST_F(Linsys, DegenerateArguments) {
