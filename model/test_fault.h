@@ -1,7 +1,8 @@
 // Test-only faults of the model body. Off unless a test switches them on: the word and the
 // hook are internal to the library (not exported from Tavelo.so); unit tests set them
 // directly, FMI-boundary tests through the test build of the library (Tavelo_faults.so, which
-// exports Tavelo_testSetFault). Checked once at the start of every pass.
+// exports Tavelo_testSetFault and Tavelo_testSetPrintFlags). Checked once at the start of every
+// pass.
 #pragma once
 
 #include <cstdint>
