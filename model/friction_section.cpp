@@ -4,7 +4,6 @@
 // system, solved in every pass of a fixed-point iteration over the friction Booleans.
 #include <cmath>
 
-#include "model/body_chain.h"
 #include "model/body_sections.h"
 #include "model/call_frame.h"
 #include "model/friction_system.h"
