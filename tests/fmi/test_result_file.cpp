@@ -225,9 +225,11 @@ TEST_F(ResultFileAtBoundary, RowsAlsoBeforeTimeMinusOne) {
 // Values computed from parameters set before initialisation are what the file records once.
 TEST_F(ResultFileAtBoundary, ParameterDependentValuesAreRecordedAsComputed) {
   create();
-  const fmiValueReference vr[] = {ParameterRef(7), ParameterRef(13), ParameterRef(17)};
-  const double v[] = {10.0, 0.004, 0.5};  // widthFraction, pendulumFriction, arm.m
-  ASSERT_EQ(lib.SetReal(c(), vr, 3, v), fmiOK);
+  const fmiValueReference vr[] = {ParameterRef(7), ParameterRef(13), ParameterRef(17),
+                                  ParameterRef(8), ParameterRef(9)};
+  // widthFraction, pendulumFriction, arm.m, frameDiameterFraction, specularCoefficient
+  const double v[] = {10.0, 0.004, 0.5, 4.0, 0.0};
+  ASSERT_EQ(lib.SetReal(c(), vr, 5, v), fmiOK);
   ASSERT_EQ(initialize(), fmiOK);
   const mat4::File f = read_result();
   ASSERT_TRUE(f.ok) << f.error;
@@ -241,6 +243,11 @@ TEST_F(ResultFileAtBoundary, ParameterDependentValuesAreRecordedAsComputed) {
       {"arm.shape2.width", 0.049},              // an alias of arm.sphereDiameter
       {"pendulumBearingFriction.tau0", 0.004},  // an alias of the table entry
       {"arm.body.m", 0.5},
+      {"world.x_label.cylinders[1].size[1]", 0.5303300858899106},  // its length, label scale 0.375
+      {"world.x_label.cylinders[1].ryvisobj[1]", -0.7071067811865476},  // its e_y[1]
+      {"arm.shape1.Material", 49990},
+      {"pendulumJoint.cylinder.Material", 9900000},
+      {"arm.body.frame_a.f[2]", 0.5 * 9.81},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.name);
