@@ -102,9 +102,10 @@ DirEntry* dir_read(DirStream* s) {
       case DirFindResult::Match:
         break;
       case DirFindResult::End:
+        // errno is cleared before the search is ended, so a failure to end it stays there.
+        errno = 0;
         end_search(s);
         s->position = -1;
-        errno = 0;
         return nullptr;
       case DirFindResult::Failed: {
         // A read error ends the stream but stays in errno for the caller to report.

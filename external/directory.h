@@ -34,7 +34,8 @@ struct DirStream {
 const char* dir_stream_pattern(const DirStream* s);
 
 DirStream* dir_open(const char* directory);
-// The next entry, or null at the end (errno 0) or on a read error (errno set).
+// The next entry, or null at the end (errno 0, unless ending the search there failed) or on a
+// read error (errno set).
 DirEntry* dir_read(DirStream* s);
 // Ends the search and frees s: 0, or -1 when ending the search failed.
 int dir_close(DirStream* s);

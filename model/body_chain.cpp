@@ -22,7 +22,9 @@ void exit_step(const ModelEntryArguments& a) {
 }  // namespace
 
 void model_bindings_1(const ModelEntryArguments& a, int /*extra*/) {
-  if (tavelo_test_fault != TestFaultNone || tavelo_test_pass_hook != nullptr) apply_test_fault(a);
+  if (tavelo_test_fault != TestFaultNone || tavelo_test_pass_hook != nullptr ||
+      tavelo_test_print_flags != 0)
+    apply_test_fault(a);
   if (GI(a.computedLevel)) constant_block_1(a.auxiliaries);
   model_bindings_2(a);
   exit_step(a);
@@ -79,7 +81,8 @@ void model_dependent_parameters(const ModelEntryArguments& a) {
 
     GI(level);  // no equations; the update below runs in every pass
     sectionFlag = 1;
-    update_discrete_pre_values(a, 0, modelRuntime.initial, modelRuntime.event, 0);
+    if (!tavelo_test_bare_body)
+      update_discrete_pre_values(a, 0, modelRuntime.initial, modelRuntime.event, 0);
 
     if (GI(level)) save_discrete_values(a);
     GI(level);
@@ -87,7 +90,8 @@ void model_dependent_parameters(const ModelEntryArguments& a) {
 
     if (GI(level)) {
       modelRuntime.initial = 0;
-      update_discrete_pre_values(a, 2, modelRuntime.initial, modelRuntime.event, 0);
+      if (!tavelo_test_bare_body)
+        update_discrete_pre_values(a, 2, modelRuntime.initial, modelRuntime.event, 0);
       modelRuntime.initial = 1;
       end_equation_reset();
     }
@@ -102,7 +106,7 @@ void model_dependent_parameters(const ModelEntryArguments& a) {
 void model_friction_mixed_system(const ModelEntryArguments& a) {
   if (may_run(a)) {
     bool solved = true;
-    if (sectionFlag) solved = friction_mixed_system(a);  // flag of GL(2)
+    if (sectionFlag && !tavelo_test_bare_body) solved = friction_mixed_system(a);  // flag of GL(2)
     if (solved) model_outputs_and_modes(a);
   }
   exit_step(a);
@@ -114,9 +118,10 @@ void model_outputs_and_modes(const ModelEntryArguments& a) {
       a.derivatives[0] = a.states[1];
       a.derivatives[2] = a.states[3];
     }
-    if (GL(3, a)) friction_modes_and_outputs(a);
+    if (GL(3, a) && !tavelo_test_bare_body) friction_modes_and_outputs(a);
     sectionFlag = 1;
-    update_discrete_pre_values(a, 1, modelRuntime.initial, modelRuntime.event, 0);
+    if (!tavelo_test_bare_body)
+      update_discrete_pre_values(a, 1, modelRuntime.initial, modelRuntime.event, 0);
     end_equation_reset();
   }
   exit_step(a);

@@ -7,6 +7,8 @@
 
 int32_t tavelo_test_fault = TestFaultNone;
 TestPassHook tavelo_test_pass_hook = nullptr;
+int32_t tavelo_test_bare_body = 0;
+int32_t tavelo_test_print_flags = 0;
 
 namespace {
 
@@ -18,6 +20,7 @@ double flipNominal = 0.0;
 }  // namespace
 
 void apply_test_fault(const ModelEntryArguments& a) {
+  modelRuntime.printFlags |= tavelo_test_print_flags;
   if (tavelo_test_pass_hook != nullptr) tavelo_test_pass_hook(a);
   switch (tavelo_test_fault) {
     case TestFaultModelError:

@@ -1,7 +1,8 @@
 // Test-only faults of the model body. Off unless a test switches them on: the word and the
 // hook are internal to the library (not exported from Tavelo.so); unit tests set them
 // directly, FMI-boundary tests through the test build of the library (Tavelo_faults.so, which
-// exports Tavelo_testSetFault). Checked once at the start of every pass.
+// exports Tavelo_testSetFault and Tavelo_testSetPrintFlags). Checked once at the start of every
+// pass.
 #pragma once
 
 #include <cstdint>
@@ -24,3 +25,12 @@ using TestPassHook = void (*)(const ModelEntryArguments& a);
 extern TestPassHook tavelo_test_pass_hook;
 
 void apply_test_fault(const ModelEntryArguments& a);
+
+// Unit tests of the entry and of the chain's frame: when nonzero, the body runs without its
+// friction work (no pre-value updates, no friction system, no modes and level-3 outputs), so
+// that nothing changes in a pass but what the test makes change.
+extern int32_t tavelo_test_bare_body;
+
+// Bits that every pass ORs into printFlags (which an initialisation clears), so that a test
+// sees the change logging of bit 0x2 at the FMI boundary. 0 unless a test sets it.
+extern int32_t tavelo_test_print_flags;

@@ -28,6 +28,9 @@ FmiLibrary load_library(const char* path, bool withFaults) {
     lib.testSetFault =
         reinterpret_cast<void (*)(int)>(library_symbol(lib.handle, "Tavelo_testSetFault"));
     if (lib.testSetFault == nullptr) ADD_FAILURE() << "missing Tavelo_testSetFault";
+    lib.testSetPrintFlags =
+        reinterpret_cast<void (*)(int)>(library_symbol(lib.handle, "Tavelo_testSetPrintFlags"));
+    if (lib.testSetPrintFlags == nullptr) ADD_FAILURE() << "missing Tavelo_testSetPrintFlags";
   }
   return lib;
 }

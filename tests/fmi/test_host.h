@@ -25,8 +25,10 @@ struct FmiLibrary {
 #define TAVELO_HOST_POINTER(name) fmi##name##TYPE* name = nullptr;
   TAVELO_HOST_EXPORTS(TAVELO_HOST_POINTER)
 #undef TAVELO_HOST_POINTER
-  // Only in the test build of the library: switches a test fault of the model body.
+  // Only in the test build of the library: switches a test fault of the model body, and sets
+  // bits that every pass of the model body ORs into its print flags.
   void (*testSetFault)(int fault) = nullptr;
+  void (*testSetPrintFlags)(int flags) = nullptr;
 };
 
 // The shipped library (TAVELO_SO_PATH), loaded once per process. Fails the test when an

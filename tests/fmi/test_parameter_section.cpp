@@ -428,6 +428,20 @@ TEST_F(DependentParameters, NaNWidthFractionGivesNaNWidths) {
           {56, 0.037500000000000006}});
 }
 
+// A NaN frame diameter fraction makes the axis diameter NaN, and with it the head and line
+// lengths: NaN fails the head's comparison (so 5 * diameter is taken, not the axis length) and
+// is not below 0 (so the line is NaN, not 0). These are stored first in the section, so they
+// hold whatever the later sections make of the NaN; the gravity arrow does not use it.
+TEST_F(DependentParameters, NaNFrameDiameterFractionGivesNaNAxisDimensions) {
+  create();
+  set(DefaultFrameDiameterFraction, NaN);
+  initialize();
+  for (uint32_t k : {23, 52, 53, 54, 55, 56})
+    EXPECT_TRUE(std::isnan(m().auxiliaries[k])) << "auxiliary " << k;
+  EXPECT_EQ(m().auxiliaries[35], 0.0125);  // world.gravityArrowDiameter
+  EXPECT_EQ(m().auxiliaries[828], 0.05);   // world.gravityHeadLength
+}
+
 // A NaN start angle makes the rotation matrix NaN; the quaternion's root fails inside the
 // frame functions, whose frames stand above the body's call text.
 TEST_F(DependentParameters, NaNStartAngleFailsInTheQuaternion) {

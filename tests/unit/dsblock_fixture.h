@@ -11,6 +11,7 @@
 #include "log_capture.h"
 #include "model/body_chain.h"
 #include "model/dsblock.h"
+#include "model/friction_system.h"
 #include "model/pre_values.h"
 #include "model/test_fault.h"
 #include "model/variable_table.h"
@@ -27,7 +28,17 @@ class ModelEntryTest : public ::testing::Test {
     relation_hysteresis = RelationHysteresis{};
     tavelo_test_fault = TestFaultNone;
     tavelo_test_pass_hook = nullptr;
+    tavelo_test_bare_body = 0;
+    tavelo_test_print_flags = 0;
     sectionFlag = 0;
+    frictionSystem = FrictionSystemState{};
+    for (int k = 0; k < DiscreteCount; ++k) {
+      preValues[k] = 0.0;
+      preValueFlags[k] = 0;
+      discreteSave[k] = 0.0;
+    }
+    saLast[0] = saLast[1] = saPrev[0] = saPrev[1] = 0.0;
+    saTime = saPrevTime = 0.0;
   }
 
   // One dsblock_ call as the FMI layer makes it; returns QiErr.

@@ -186,6 +186,29 @@ TEST_F(AxisLabels, ZeroScale) {
   }
 }
 
+// The y letter's coordinates at a zero scale of either sign (an infinite frame diameter
+// fraction of either sign): each zero has the sign of the product or difference it comes from.
+TEST_F(AxisLabels, YLetterCoordinatesKeepTheSignOfZero) {
+  struct Case {
+    double s;
+    double y1Direction1, y2Direction1, y2Direction2, lines212, lines222;
+  };
+  const Case cases[] = {
+      {0.0, -0.0, -0.0, 0.0, 0.0, 0.0},
+      {-0.0, 0.0, -0.0, -0.0, -0.0, -0.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "s = " << (std::signbit(c.s) ? "-0" : "0"));
+    run(c.s);
+    expect({{Y1 + "lengthDirection[1]", c.y1Direction1},
+            {Y2 + "lengthDirection[1]", c.y2Direction1},
+            {Y2 + "lengthDirection[2]", c.y2Direction2},
+            {"world.y_label.lines[2, 1, 2]", c.lines212},
+            {"world.y_label.lines[2, 2, 2]", c.lines222}},
+           true);
+  }
+}
+
 // A scale whose square overflows: every root is infinite, so every e_x is a zero and the
 // selection falls back to (1, 0, 0); |u| is 0, so the normalisation scales instead of dividing
 // (no division by zero is reported), and the zeros keep the signs of their products.

@@ -126,10 +126,13 @@ TEST_F(BuiltinsTest, TimeEventRequestsKeepTheEarliestAndGatherCloseOnes) {
       {"just below the pending one: it stays", {1.0, std::nextafter(1.0, 0.0)}, 1.0},
       {"gathering is anchored at the earliest request",
        {1.0, one_plus_ulps(5), one_plus_ulps(10)}, one_plus_ulps(5)},
+      {"eps above the earliest still gathers", {1.0, one_plus_ulps(5), one_plus_ulps(6)},
+       one_plus_ulps(6)},
       {"large sample starts widen eps", {1.0, 1.0 + 1e-13}, 1.0 + 1e-13, 1e3},
       {"without them the same request is dropped", {1.0, 1.0 + 1e-13}, 1.0},
       {"an earliest time of an earlier call is forgotten", {1.0}, 1.0, 0.0, 0.2},
       {"negative times", {-1.0, -2.0, -3.0}, -3.0},
+      {"before zero eps goes by the magnitude", {-1.0, -1.0 + 0x1p-51}, -1.0 + 0x1p-51},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -199,6 +202,10 @@ TEST_F(BuiltinsTest, PlainSampleRecountsAdvancesAndRegisters) {
        2.00000000000001, 1e-14},
       {"an instant 6e-14 after it is not", 1.0, 6e-14, 1.0, 0, 1, 0.0, 0, 0, 1.0,
        1.00000000000006, 6e-14},
+      {"before zero eps goes by the time's magnitude", -1.0, -1.0 + 1e-14, 1.0, 0, 1, 0.0, 1, 1,
+       1.0, -1.0 + 1e-14 + 1.0, 0.0},
+      {"a count that reaches 2^53 ends past the time as any other", 0.0, 1.0 - 0x1p53, 1.0, 0, 1,
+       0x1p53 - 4.0, 1, 1, 0x1p53, 1.0, 0.0},
       {"no event, no initialisation: nothing", 0.35, 0.0, 0.1, 0, 0, 2.0, 0, 0, 2.0, NoEvent,
        0.0},
       {"the start's magnitude widens the tolerance", 0.35, -2.0, 0.1, 0, 1, 0.0, 0, 0, 24.0,
@@ -239,6 +246,9 @@ TEST_F(BuiltinsTest, ValidatedSampleGatesTheRecountByAZeroCountAndHasMode) {
       {"mode 1 without an event only recounts", 0.25, 1, 0, 10.0, 0, 3.0, -1.0, NoEvent},
       {"mode 2 with a zero count returns at once", 0.35, 2, 1, 0.0, 0, 0.0, -1.0, NoEvent},
       {"mode 2 with a count returns at once", 0.35, 2, 1, 2.0, 0, 2.0, -1.0, NoEvent},
+      {"mode 2 without an event returns at once too", 0.35, 2, 0, 10.0, 0, 10.0, -1.0, NoEvent},
+      {"no mode, no event: no recount from a zero count", 0.35, 0, 0, 0.0, 0, 0.0, -1.0,
+       NoEvent},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -128,6 +128,20 @@ TEST_F(CpuClock, FailureOnTheFirstReading) {
   EXPECT_EQ(cpuClock.wrapOffset, 0.0);
 }
 
+// Only a -1 below the last reading is a failure: after the wrap the count passes -1 on its way
+// to 0, and that reading is an ordinary one.
+TEST_F(CpuClock, MinusOneAboveTheLastReadingIsATickCount) {
+  script({2147483647, -2147483648, -2, -1, 3});
+  double mark = 0.0;
+  cpu_timer(&mark, 0);
+  cpu_timer(nullptr, 0);
+  cpu_timer(nullptr, 0);
+  EXPECT_EQ(cpu_timer(nullptr, 0), -1.0 + TwoTo32);
+  EXPECT_EQ(cpuClock.lastTicks, -1);
+  EXPECT_EQ(cpu_timer(&mark, 1), (3.0 + TwoTo32 - 2147483647.0) * 0.001);
+  EXPECT_EQ(cpuClock.wrapOffset, TwoTo32);
+}
+
 TEST_F(CpuClock, HookReplacesTheWholeTimer) {
   static double* seenMark = nullptr;
   static int seenMode = 0;

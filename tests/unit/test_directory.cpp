@@ -188,11 +188,22 @@ TEST_F(DirectoryTest, CloseReportsTheSearchsFailure) {
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(dir_close(s), -1);
   EXPECT_EQ(errno, EIO);
-  // A stream read to its end has no search left to close.
+  // A stream read to its end has no search left to close; the read that found the end ended
+  // it, and its failure stays in errno.
   s = dir_open(d.c_str());
   ASSERT_NE(s, nullptr);
   read_all(s);
+  EXPECT_EQ(errno, EIO);
   EXPECT_EQ(dir_close(s), 0);
+}
+
+TEST_F(DirectoryTest, FailedCloseAtTheEndOfTheListingIsReported) {
+  const std::string d = two_files();
+  dirSearchFaults.closeErrno = EIO;
+  const int descriptors = open_descriptors();
+  EXPECT_EQ(raise([&] { ext_read_directory(d.c_str(), 2); }),
+            error_log("Not possible to get file names of \"" + d + "\":\nInput/output error"));
+  EXPECT_EQ(open_descriptors(), descriptors);
 }
 
 TEST_F(DirectoryTest, NoRoomForANameIsReported) {

@@ -32,10 +32,12 @@ void recording_hook(const ModelEntryArguments& a) {
   if (passAction) passAction(a);
 }
 
+// The entry's own behaviour, with a body whose passes change only what the test makes change.
 class EventIterationTest : public ModelEntryTest {
  protected:
   void SetUp() override {
     ModelEntryTest::SetUp();
+    tavelo_test_bare_body = 1;
     passes.clear();
     passAction = nullptr;
     tavelo_test_pass_hook = &recording_hook;
@@ -260,6 +262,7 @@ class UnsettledIterationTest : public ModelEntryTest {
  protected:
   void SetUp() override {
     ModelEntryTest::SetUp();
+    tavelo_test_bare_body = 1;
     ASSERT_EQ(call(DemandInitialize), 0);
     tavelo_test_fault = TestFaultKeepChanging;
   }

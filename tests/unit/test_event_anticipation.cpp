@@ -41,21 +41,24 @@ class AnticipationTest : public ::testing::Test {
     relation_hysteresis.evaluatedBefore[1] = r1;
   }
 
-  // The state after steady steps of h up to t - h, with the history of relation 0's
-  // indicators (three, two and one step back); both relations evaluated.
-  static void steady_before(double t, double h, double h3, double h2, double h1) {
+  // The state after steps of h up to t - lastStep, the step before that prevRatio * h long,
+  // with the history of relation 0's indicators (three, two and one step back); both
+  // relations evaluated.
+  static void steady_before(double t, double h, double h3, double h2, double h1,
+                            double lastStep = 0.0, double prevRatio = 1.0) {
+    if (lastStep == 0.0) lastStep = h;
     evaluated(true);
     eventAnticipation = EventAnticipationState{.step = h,
                                                .lastEventTime = 0.0,
-                                               .lastCallTime = t - h,
+                                               .lastCallTime = t - lastStep,
                                                .callTimeBefore = t - 2 * h,
-                                               .stepStart = t - h,
-                                               .stepRatio = 1.0,
+                                               .stepStart = t - lastStep,
+                                               .stepRatio = prevRatio,
                                                .prevStepRatio = 1.0,
                                                .factor1 = 1.0,
                                                .factor2 = 1.0,
-                                               .windowStart = t - h,
-                                               .windowEnd = t - h};
+                                               .windowStart = t - lastStep,
+                                               .windowEnd = t - lastStep};
     // The call shifts these one step back.
     for (int i = 0; i < 2; ++i) {
       crossingHistory.H2[i] = h3;
@@ -146,7 +149,8 @@ TEST_F(AnticipationTest, StepIsMeasuredFromTheEventAfterTheReset) {
   EXPECT_EQ(eventAnticipation.step, 0.125);
 }
 
-// One prediction at t = 1 after steady steps of h = 0.25.
+// One prediction at t = 1 after steps of h = 0.25 (the last one lastStep long, the one
+// before it prevRatio * h).
 struct PredictionCase {
   const char* what;
   double h3, h2, h1;
@@ -154,6 +158,8 @@ struct PredictionCase {
   double nextTimeEvent;
   double factor1;
   double scaled;  // the factor of this call's derivatives
+  double lastStep = 0.25;
+  double prevRatio = 1.0;
 };
 
 TEST_F(AnticipationTest, PredictionTakesTheLargestEstimateInTwoSteps) {
@@ -161,6 +167,8 @@ TEST_F(AnticipationTest, PredictionTakesTheLargestEstimateInTwoSteps) {
   const std::vector<PredictionCase> cases = {
       {"linear only: the history is not closer to zero", 0.0, 0.0, 1.0, pair(0.3), NoEvent,
        linear, linear},
+      {"the linear margin is 1.2 - 1 in doubles", 0.0, 0.0, 1.0, pair(0.1), NoEvent,
+       0.31111111111111106, 0.31111111111111106},
       {"from below zero", 0.0, 0.0, -1.0, pair(-0.3), NoEvent, linear, linear},
       {"quadratic, history moving in", 10.0, 8.0, 6.0, pair(3.0), NoEvent, 0.8420097457981277,
        0.8420097457981277},
@@ -171,6 +179,10 @@ TEST_F(AnticipationTest, PredictionTakesTheLargestEstimateInTwoSteps) {
       {"quadratic with positive curvature term", 10.0, 6.0, 3.0, pair(0.5), NoEvent,
        0.2704859179706539, 0.2704859179706539},
       {"no real root: linear", 10.0, 8.0, 3.0, pair(1.0), NoEvent, 0.7, 0.7},
+      {"quadratic after uneven steps", 9.0, 7.0, 4.0, pair(1.5), NoEvent, 0.4655530286170684,
+       0.4655530286170684, 0.1875, 0.9999999999},
+      {"quadratic after uneven steps, the older one longer", 10.0, 6.0, 3.0, pair(0.5), NoEvent,
+       0.183161798334125, 0.183161798334125, 0.1875, 1.0000000001},
       {"a linear crossing 2.33 steps ahead is a candidate", 3.75, 2.75, 2.5, pair(1.75), NoEvent,
        1.4792736877587844, 1.0},
       {"linear beyond one step: no scaling", 0.0, 0.0, 6.0, pair(3.0), NoEvent, 1.2, 1.0},
@@ -183,9 +195,11 @@ TEST_F(AnticipationTest, PredictionTakesTheLargestEstimateInTwoSteps) {
   };
   for (const PredictionCase& c : cases) {
     SCOPED_TRACE(c.what);
-    steady_before(1.0, 0.25, c.h3, c.h2, c.h1);
+    steady_before(1.0, 0.25, c.h3, c.h2, c.h1, c.lastStep, c.prevRatio);
     modelRuntime.nextTimeEvent = c.nextTimeEvent;
     EXPECT_EQ(call(1.0, c.z), c.scaled);
+    EXPECT_EQ(eventAnticipation.stepRatio, c.lastStep / 0.25);
+    EXPECT_EQ(eventAnticipation.prevStepRatio, c.prevRatio);
     EXPECT_EQ(eventAnticipation.factor1, c.factor1);
     const bool window = c.factor1 != 0.0 && c.factor1 < 1.0;
     EXPECT_EQ(eventAnticipation.factor2, window ? 2.0 - c.factor1 : 1.0);
@@ -290,6 +304,19 @@ TEST_F(AnticipationEntryTest, FixedStepModeOneScalesOtherModesOnlyKeepTheBooks) 
   EXPECT_EQ(eventAnticipation.step, 0.25);
   EXPECT_EQ(eventAnticipation.factor1, 0.5);
   EXPECT_EQ(books, plain);
+}
+
+TEST_F(AnticipationEntryTest, EveryInitialisationStartsTheBooksAfresh) {
+  modelRuntime.fixedStepMode = 2;
+  EXPECT_EQ(call(DemandInitialize, 0.0), 0);
+  EXPECT_EQ(call(DemandDerivatives, 0.25), 0);
+  EXPECT_EQ(eventAnticipation.step, 0.25);
+  // A second run with a longer step measures it anew.
+  EXPECT_EQ(call(DemandInitialize, 10.0), 0);
+  EXPECT_EQ(eventAnticipation.step, 0.0);
+  EXPECT_EQ(eventAnticipation.lastEventTime, 10.0);
+  EXPECT_EQ(call(DemandDerivatives, 10.5), 0);
+  EXPECT_EQ(eventAnticipation.step, 0.5);
 }
 
 TEST_F(AnticipationEntryTest, NotCalledWhenTheIterationFails) {

@@ -131,6 +131,7 @@ TEST_F(EnvironmentTest, SetUnsetAndEmpty) {
   } cases[] = {
       {"tmp\\x\\y", 1, "tmp/x/y", 1},
       {"tmp\\x\\y", 0, "tmp\\x\\y", 1},
+      {"tmp\\x\\y", 2, "tmp\\x\\y", 1},  // only 1 converts
       {"\\\\", 1, "//", 1},
       {"", 1, "", 1},
       {nullptr, 1, "", 0},

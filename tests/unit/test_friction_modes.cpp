@@ -1,0 +1,294 @@
+// The friction modes, the pre values with the saved friction solution, the initial equations
+// and the level-3 outputs.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "friction_fixture.h"
+#include "model/body_sections.h"
+#include "runtime/relations.h"
+
+namespace {
+
+namespace fp = friction_position;
+
+using Lines = std::vector<std::string>;
+
+class FrictionModesTest : public FrictionTest {
+ protected:
+  ModelEntryArguments args() { return FrictionTest::args(&demand_, &QiErr_); }
+  std::vector<int> evaluated() const {
+    std::vector<int> out;
+    for (int k = 0; k < 16; ++k)
+      if (relation_hysteresis.evaluatedBefore[k]) out.push_back(k);
+    return out;
+  }
+  int32_t demand_ = DemandOutputs;
+  int32_t QiErr_ = 0;
+};
+
+// Forward while moving forward after Forward or Free or a forward start, Backward likewise,
+// else Stuck; a speed relation is evaluated only when the test before it holds.
+TEST_F(FrictionModesTest, ModeRules) {
+  struct Case {
+    const char* what;
+    double preMode;
+    double startForward, startBackward;
+    double speed;
+    double mode;
+    std::vector<int> reached;  // of the arm; the pendulum's are 8 higher
+  };
+  const Case cases[] = {
+      {"free, moving forward", ModeFree, 0, 0, 0.5, ModeForward, {3}},
+      {"free, at rest", ModeFree, 0, 0, 0.0, ModeStuck, {3, 7}},
+      {"free, moving backward", ModeFree, 0, 0, -0.5, ModeBackward, {3, 7}},
+      {"forward, still forward", ModeForward, 0, 0, 0.5, ModeForward, {3}},
+      {"forward, reversed", ModeForward, 0, 0, -0.5, ModeStuck, {3}},
+      {"backward, still backward", ModeBackward, 0, 0, -0.5, ModeBackward, {7}},
+      {"stuck, starting forward", ModeStuck, 1, 0, 0.5, ModeForward, {3}},
+      {"stuck, starting forward at rest", ModeStuck, 1, 0, 0.0, ModeStuck, {3}},
+      {"stuck, starting backward", ModeStuck, 0, 1, -0.5, ModeBackward, {7}},
+      {"backward, starting forward but moving backward",
+       ModeBackward,
+       1,
+       0,
+       -0.5,
+       ModeBackward,
+       {3, 7}},
+      {"stuck, moving", ModeStuck, 0, 0, 0.5, ModeStuck, {}},
+  };
+  for (const Case& c : cases) {
+    for (const bool pendulum : {false, true}) {
+      SCOPED_TRACE(testing::Message() << c.what << (pendulum ? ", pendulum" : ", arm"));
+      SetUp();
+      modelRuntime.event = 1;
+      // The other bearing: Stuck at rest, no relation.
+      set_pre_modes(pendulum ? ModeStuck : c.preMode, pendulum ? c.preMode : ModeStuck);
+      w[pendulum ? fp::PendulumStartForward : fp::ArmStartForward] = c.startForward;
+      w[pendulum ? fp::PendulumStartBackward : fp::ArmStartBackward] = c.startBackward;
+      x[pendulum ? 3 : 1] = c.speed;
+      w[fp::ArmMode] = w[fp::PendulumMode] = 9.0;
+      friction_modes_and_outputs(args());
+      EXPECT_EQ(w[pendulum ? fp::PendulumMode : fp::ArmMode], c.mode);
+      EXPECT_EQ(w[pendulum ? fp::ArmMode : fp::PendulumMode], ModeStuck);
+      std::vector<int> reached = c.reached;
+      if (pendulum)
+        for (int& k : reached) k += 8;
+      EXPECT_EQ(evaluated(), reached);
+    }
+  }
+}
+
+// The three calls of a pass: at initialisation the pre values become Unknown and false; at
+// events they take over the current values, raising changed and logging each change in the
+// order of the six; saLast follows the current solution in every call but mode 0 outside
+// initialisation.
+TEST_F(FrictionModesTest, PreValueUpdates) {
+  struct Case {
+    const char* what;
+    int mode, initial, event;
+    bool preValuesTaken;  // the current values
+    bool initialValues;   // Unknown and false
+    bool changed;
+    bool saKept;
+  };
+  const Case cases[] = {
+      {"initialisation, mode 0", 0, 1, 1, false, true, true, true},
+      {"initialisation, mode 1", 1, 1, 1, false, true, true, true},
+      {"initialisation pass, mode 2 with initial cleared", 2, 0, 1, true, false, true, true},
+      {"event, mode 0", 0, 0, 1, true, false, true, false},
+      {"event, mode 1", 1, 0, 1, true, false, true, true},
+      {"outside events, mode 1", 1, 0, 0, false, false, false, true},
+      {"outside events, mode 0", 0, 0, 0, false, false, false, false},
+  };
+  // Values that tell the six apart (the update does not look at them otherwise).
+  const double current[6] = {1.0, -1.0, 10.0, 20.0, 30.0, 40.0};
+  const int positions[6] = {
+      fp::ArmMode,          fp::PendulumMode,         fp::ArmStartForward,
+      fp::ArmStartBackward, fp::PendulumStartForward, fp::PendulumStartBackward};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    LogCapture log;
+    modelRuntime.printFlags = PrintFlagEvents;
+    for (int i = 0; i < 6; ++i) {
+      w[positions[i]] = current[i];
+      preValues[i] = 0.5;  // differs from every value
+    }
+    w[fp::ArmSa] = 0.25;
+    w[fp::PendulumSa] = -0.75;
+    saLast[0] = saLast[1] = 9.0;
+    saTime = 1.0;
+    time = 2.5;
+    update_discrete_pre_values(args(), c.mode, c.initial, c.event, 0);
+
+    const double initialValues[6] = {3.0, 3.0, 0.0, 0.0, 0.0, 0.0};
+    for (int i = 0; i < 6; ++i) {
+      const double expected =
+          c.initialValues ? initialValues[i] : (c.preValuesTaken ? current[i] : 0.5);
+      EXPECT_EQ(preValues[i], expected) << i;
+    }
+    EXPECT_EQ(modelRuntime.changed, c.changed ? 1 : 0);
+    if (c.saKept) {
+      EXPECT_EQ(saLast[0], -0.75);
+      EXPECT_EQ(saLast[1], 0.25);
+      EXPECT_EQ(saTime, 2.5);
+    } else {
+      EXPECT_EQ(saLast[0], 9.0);
+      EXPECT_EQ(saTime, 1.0);
+    }
+    EXPECT_EQ(saPrevTime, 0.0);  // only a move request keeps a second copy
+    if (c.preValuesTaken) {
+      EXPECT_EQ(log.texts(),
+                (Lines{"  Variable armBearingFriction.mode = 1 at time 2.5\n",
+                       "  Variable armBearingFriction.startBackward = 20 at time 2.5\n",
+                       "  Variable armBearingFriction.startForward = 10 at time 2.5\n",
+                       "  Variable pendulumBearingFriction.mode = -1 at time 2.5\n",
+                       "  Variable pendulumBearingFriction.startBackward = 40 at time 2.5\n",
+                       "  Variable pendulumBearingFriction.startForward = 30 at time 2.5\n"}));
+    } else {
+      EXPECT_TRUE(log.texts().empty());
+    }
+  }
+}
+
+TEST_F(FrictionModesTest, EqualPreValuesAreNoChangeAndWithoutTheBitNothingIsLogged) {
+  LogCapture log;
+  w[fp::ArmMode] = 1.0;
+  preValues[0] = 1.0;
+  update_discrete_pre_values(args(), 0, 0, 1, 0);
+  EXPECT_EQ(modelRuntime.changed, 0);
+  w[fp::ArmMode] = -1.0;
+  update_discrete_pre_values(args(), 0, 0, 1, 0);
+  EXPECT_EQ(modelRuntime.changed, 1);
+  EXPECT_EQ(preValues[0], -1.0);
+  EXPECT_TRUE(log.texts().empty());
+}
+
+// A move request keeps the previous solution and its time once the time has advanced.
+TEST_F(FrictionModesTest, MoveRequestKeepsTheSolutionBefore) {
+  saLast[0] = 1.0;
+  saLast[1] = 2.0;
+  saTime = 0.5;
+  struct Step {
+    double t, pendulumSa, armSa;
+  };
+  for (const Step& s : {Step{0.5, 3.0, 4.0}, Step{0.75, 5.0, 6.0}}) {
+    SCOPED_TRACE(s.t);
+    time = s.t;
+    w[fp::PendulumSa] = s.pendulumSa;
+    w[fp::ArmSa] = s.armSa;
+    update_discrete_pre_values(args(), 0, 0, 0, 1);
+    EXPECT_EQ(saLast[0], s.pendulumSa);
+    EXPECT_EQ(saLast[1], s.armSa);
+    EXPECT_EQ(saTime, s.t);
+  }
+  // Only the second call came at a later time: it kept the first call's solution.
+  EXPECT_EQ(saPrev[0], 3.0);
+  EXPECT_EQ(saPrev[1], 4.0);
+  EXPECT_EQ(saPrevTime, 0.5);
+}
+
+// The guess values: rows of the start rotations times the start angular velocities and
+// accelerations, each summed left to right.
+TEST_F(FrictionModesTest, InitialEquations) {
+  for (int i = 0; i < 9; ++i) {
+    w[1123 + i] = i + 1;   // arm.body.R_start.T: rows (1 2 3), (4 5 6), (7 8 9)
+    w[1419 + i] = 10 + i;  // pendulum.body.R_start.T: rows (10 11 12), (13 14 15), (16 17 18)
+  }
+  const double armW0[3] = {1, 2, 4}, armZ0[3] = {8, 16, 32};
+  const double pendW0[3] = {1, 10, 100}, pendZ0[3] = {2, 3, 5};
+  for (int i = 0; i < 3; ++i) {
+    w[1094 + i] = armW0[i];
+    w[1098 + i] = armZ0[i];
+    w[1390 + i] = pendW0[i];
+    w[1394 + i] = pendZ0[i];
+  }
+  initial_equations(args());
+  EXPECT_EQ(w[1004], 4 + 10 + 24);
+  EXPECT_EQ(w[1362], 10 + 110 + 1200);
+  EXPECT_EQ(w[1363], 13 + 140 + 1500);
+  EXPECT_EQ(w[1364], 16 + 170 + 1800);
+  EXPECT_EQ(w[1434], 26 + 42 + 75);
+  EXPECT_EQ(w[1435], 32 + 51 + 90);
+  EXPECT_EQ(F[1], 32 + 80 + 192);
+  EXPECT_EQ(F[3], 20 + 33 + 60);
+
+  // The save and restore of the six discrete values leave them as they were.
+  const int discrete[6] = {fp::ArmMode,      fp::ArmStartBackward,      fp::ArmStartForward,
+                           fp::PendulumMode, fp::PendulumStartBackward, fp::PendulumStartForward};
+  for (int i = 0; i < 6; ++i) w[discrete[i]] = i - 2.5;
+  save_discrete_values(args());
+  for (int i = 0; i < 6; ++i) w[discrete[i]] = 7.0;
+  restore_discrete_values(args());
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(w[discrete[i]], i - 2.5);
+}
+
+// The level-3 outputs at a general state, checked by the geometry they describe.
+TEST_F(FrictionModesTest, LevelThreeOutputs) {
+  x = {0.4, 1.5, 2.0, -0.5, 0.0};
+  dp[56] = 0.125;  // armJoint.fixed.phi0
+  dp[57] = -0.25;  // pendulumJoint.fixed.phi0
+  set_pre_modes(ModeForward, ModeBackward);
+  computedLevel = 0;
+  ASSERT_EQ(call(DemandOutputs), 0);
+  const double sa = std::sin(0.4), ca = std::cos(0.4);
+
+  // The pendulum's origin is the arm's tip, moving with the arm.
+  EXPECT_EQ(w[1264], ArmLength * ca);
+  EXPECT_EQ(w[1266], -(ArmLength * sa));
+  EXPECT_EQ(w[1268], -ArmLength * sa * 1.5);
+  EXPECT_EQ(w[1270], -ArmLength * ca * 1.5);
+  // The orientation copies of the arm and the angular velocities.
+  for (int p : {1571, 1047, 1355, 1306}) EXPECT_EQ(w[p], -sa) << p;
+  for (int p : {1569, 1045, 1353, 1304, 1577, 1053}) EXPECT_EQ(w[p], ca) << p;
+  for (int p : {1575, 1051}) EXPECT_EQ(w[p], sa) << p;
+  for (int p : {1579, 1055, 1004}) EXPECT_EQ(w[p], 1.5) << p;
+  for (int p : {1362, 1677, 1313}) EXPECT_EQ(w[p], -0.5) << p;
+  EXPECT_EQ(w[1748], 0.4 - 0.125);
+  EXPECT_EQ(w[1767], 2.0 + 0.25);
+  // Frame a of the arm joint sees frame b's force and torque turned about the vertical axis.
+  auto norm2 = [this](int a, int b) { return w[a] * w[a] + w[b] * w[b]; };
+  EXPECT_NEAR(norm2(1534, 1535), norm2(1548, 1550), 1e-12 * norm2(1548, 1550));
+  EXPECT_NEAR(norm2(1536, 1537), norm2(1551, 1553), 1e-12 * norm2(1551, 1553));
+  EXPECT_NE(norm2(1548, 1550), 0.0);
+  EXPECT_NE(norm2(1551, 1553), 0.0);
+  // The pendulum's far end and shapes lie 0.421 along its axis, the cylinder 0.05 behind.
+  const double r[3] = {w[1322] - w[1264], w[1323], w[1324] - w[1266]};
+  EXPECT_NEAR(std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]), 0.421, 1e-15);
+  EXPECT_EQ(w[1323], 0.421 * std::cos(2.0));
+  EXPECT_EQ(w[1719], w[1264] - 0.05 * ca);
+  EXPECT_EQ(w[1721], w[1266] - 0.05 * -sa);
+}
+
+// A derivative request solves level 2 only and keeps the solution for the next solve; a
+// request for outputs on top of it runs level 3 alone.
+TEST_F(FrictionModesTest, DerivativeRequestThenOutputs) {
+  x = {0.0, 0.5, StartAngle, 0.25, 0.0};
+  set_pre_modes(ModeForward, ModeForward);
+  relation_hysteresis.value[3] = relation_hysteresis.value[11] = 1;  // both moving forward
+  w[fp::ArmMode] = w[fp::PendulumMode] = 9.0;
+  time = 0.125;
+  ASSERT_EQ(call(DemandDerivatives, 0.125), 0);
+  EXPECT_EQ(F[0], 0.5);
+  EXPECT_EQ(F[2], 0.25);
+  EXPECT_EQ(w[fp::ArmMode], 9.0);  // level 3 did not run
+  EXPECT_EQ(saLast[0], w[fp::PendulumSa]);
+  EXPECT_EQ(saLast[1], w[fp::ArmSa]);
+  EXPECT_EQ(saTime, 0.125);
+  EXPECT_EQ(preValues[0], ModeForward);  // outside events the pre values stay
+
+  const double F1 = F[1];
+  F[0] = -7.0;
+  frictionSystem.A[0] = -7.0;
+  ASSERT_EQ(call(DemandOutputs, 0.125), 0);
+  EXPECT_EQ(w[fp::ArmMode], ModeForward);
+  EXPECT_EQ(w[fp::PendulumMode], ModeForward);
+  EXPECT_EQ(F[0], -7.0);  // level 2 did not run again
+  EXPECT_EQ(frictionSystem.A[0], -7.0);
+  EXPECT_EQ(F[1], F1);
+}
+
+}  // namespace
