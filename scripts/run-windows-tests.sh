@@ -61,3 +61,21 @@ echo "== Windows tests under wine ($target build)"
 dir=build/$target
 mkdir -p "$dir/test-tmp"
 (cd "$dir" && ctest --output-on-failure --no-tests=error -j "$jobs")
+
+# The same call sequence on the Linux library and on the Windows build under wine.
+echo "== Equivalence of the Linux library and the $target Windows build"
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/release -j "$jobs" --target tavelo_equivalence
+rm -rf build/equivalence
+build/release/tests/tavelo_equivalence run build/equivalence/linux
+"$wine" "$dir/tests/tavelo_equivalence.exe" run build/equivalence/windows
+build/release/tests/tavelo_equivalence compare build/equivalence/linux build/equivalence/windows
+
+# Tavelo.fmu of the Linux build with the 32-bit DLL beside the Linux library.
+echo "== Tavelo.fmu with binaries/linux64 and binaries/win32"
+cmake -S . -B build/release -DTAVELO_WIN32_DLL="$PWD/build/win32/binaries/win32/Tavelo.dll" \
+  >/dev/null
+cmake --build build/release -j "$jobs" --target tavelo_fmu
+entries=$(cmake -E tar tf build/release/Tavelo.fmu | sort | tr '\n' ' ')
+echo "build/release/Tavelo.fmu: $entries"
+[ "$entries" = "binaries/linux64/Tavelo.so binaries/win32/Tavelo.dll modelDescription.xml " ]
