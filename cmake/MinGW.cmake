@@ -20,7 +20,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # them but the system's.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# Tests, try_run programs and build-time tools run under wine (TAVELO_WINE_LOADER: the loader for this target).
+# Tests, try_run programs and build-time tools run under wine (TAVELO_WINE_LOADER: the loader
+# for this target).
 find_program(TAVELO_WINE NAMES ${TAVELO_WINE_LOADER} PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(TAVELO_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${TAVELO_WINE})
