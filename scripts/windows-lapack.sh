@@ -22,7 +22,9 @@ debian_version=3.11.0-2
 mkdir -p "$cache"
 cache=$(realpath "$cache")
 prefix=$cache/$triplet
-stamp=$prefix/built-$debian_version
+# The archives are rebuilt when this script or the toolchain (flags, compilers) changes.
+recipe=$(cat "$0" "$toolchain" "$(dirname "$toolchain")/MinGW.cmake" | sha1sum | cut -c1-12)
+stamp=$prefix/built-$debian_version-$recipe
 [ -f "$stamp" ] && exit 0
 
 # One builder at a time per cache: two configure runs may ask at once.
