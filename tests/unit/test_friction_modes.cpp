@@ -154,6 +154,56 @@ TEST_F(FrictionModesTest, PreValueUpdates) {
   }
 }
 
+// What the first pass of an initialisation leaves for the second: the rules of the first pass
+// take the discrete values that stand before the call as pre values (the update inside the
+// initial section runs with initial cleared), while the pass itself ends with the pre values at
+// Unknown and false again. Here a previous run left the arm Forward and the pendulum Backward;
+// both at rest, so Unknown pre values would have held both bearings.
+struct PassStart {
+  double preValues[DiscreteCount];
+  double armLocked, pendulumLocked;
+  std::vector<int> evaluated;
+};
+std::vector<PassStart> passStarts;
+
+void record_pass_start(const ModelEntryArguments& a) {
+  PassStart p;
+  for (int k = 0; k < DiscreteCount; ++k) p.preValues[k] = preValues[k];
+  p.armLocked = a.auxiliaries[fp::ArmLocked];
+  p.pendulumLocked = a.auxiliaries[fp::PendulumLocked];
+  for (int k = 0; k < 16; ++k)
+    if (relation_hysteresis.evaluatedBefore[k]) p.evaluated.push_back(k);
+  passStarts.push_back(p);
+}
+
+TEST_F(FrictionModesTest, FirstInitialisationPassTakesTheValuesBeforeTheCallAsPreValues) {
+  x = {0.0, 0.0, StartAngle, 0.0, 0.0};
+  w[fp::ArmMode] = ModeForward;
+  w[fp::PendulumMode] = ModeBackward;
+  for (const int p : {fp::ArmStartForward, fp::ArmStartBackward, fp::PendulumStartForward,
+                      fp::PendulumStartBackward})
+    w[p] = 0.0;
+  w[fp::ArmLocked] = w[fp::PendulumLocked] = 1.0;
+  passStarts.clear();
+  tavelo_test_pass_hook = &record_pass_start;
+  ASSERT_EQ(call(DemandInitialize), 0);
+  tavelo_test_pass_hook = nullptr;
+
+  ASSERT_GE(passStarts.size(), 2u);
+  const PassStart& second = passStarts[1];
+  // Both bearings slid in the first pass: after Forward and Backward nothing locks them.
+  EXPECT_EQ(second.armLocked, 0.0);
+  EXPECT_EQ(second.pendulumLocked, 0.0);
+  // The relations the first pass reached: the arm's after Forward (3, 6, 7), the pendulum's
+  // after Backward (10, 11, 15); Unknown pre values would have reached 3, 7, 11 and 15 only.
+  EXPECT_EQ(second.evaluated, (std::vector<int>{3, 6, 7, 10, 11, 15}));
+  const double initialValues[DiscreteCount] = {3.0, 3.0, 0.0, 0.0, 0.0, 0.0};
+  for (int k = 0; k < DiscreteCount; ++k) EXPECT_EQ(second.preValues[k], initialValues[k]) << k;
+  // At rest both modes end Stuck.
+  EXPECT_EQ(w[fp::ArmMode], ModeStuck);
+  EXPECT_EQ(w[fp::PendulumMode], ModeStuck);
+}
+
 TEST_F(FrictionModesTest, EqualPreValuesAreNoChangeAndWithoutTheBitNothingIsLogged) {
   LogCapture log;
   w[fp::ArmMode] = 1.0;
