@@ -81,6 +81,23 @@ TEST_F(FrictionModesTest, ModeRules) {
   }
 }
 
+// The pendulum's mode is decided before the arm's: at an event where both start to move, the
+// relations switch in that order.
+TEST_F(FrictionModesTest, PendulumModeIsDecidedBeforeTheArms) {
+  LogCapture log;
+  modelRuntime.event = 1;
+  modelRuntime.printFlags = PrintFlagEvents;
+  set_pre_modes(ModeFree, ModeFree);
+  x[1] = 0.5;
+  x[3] = -0.25;
+  friction_modes_and_outputs(args());
+  EXPECT_EQ(log.texts(),
+            (Lines{"Expression pendulumJoint.w < 0 became true ( (pendulumJoint.w)-(0) = -0.25 )\n",
+                   "Expression armJoint.w > 0 became true ( (armJoint.w)-(0) = 0.5 )\n"}));
+  EXPECT_EQ(w[fp::PendulumMode], ModeBackward);
+  EXPECT_EQ(w[fp::ArmMode], ModeForward);
+}
+
 // The three calls of a pass: at initialisation the pre values become Unknown and false; at
 // events they take over the current values, raising changed and logging each change in the
 // order of the six; saLast follows the current solution in every call but mode 0 outside
