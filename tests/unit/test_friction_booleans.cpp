@@ -285,6 +285,7 @@ class StepShorteningTest : public FrictionBooleansTest {
 TEST_F(StepShorteningTest, StepGoesJustPastTheFirstCrossing) {
   const double justBelow = std::nextafter(0.999, 0.0);
   const double twoPow41 = std::ldexp(1.0, 41);
+  const double atTolerance = 0.5 + 1e-12;  // its crossing fraction, exact: 1 - it is exact
   struct Case {
     const char* what;
     double before2, after2, before10, after10;  // relation 2's and 10's differences
@@ -297,6 +298,12 @@ TEST_F(StepShorteningTest, StepGoesJustPastTheFirstCrossing) {
       {"two crossings close together", -1, 1, -1025, 1023, "0.500244140625"},
       // 0.5 and 0.5 + 2^-41: less than 1e-12 apart, the second is no next crossing.
       {"two crossings within the tolerance", -1, 1, -(twoPow41 + 2), twoPow41 - 2, "0.501"},
+      // The same two the other way round: the crossing it replaces as the first is no next one.
+      {"a crossing within the tolerance before the first found", -(twoPow41 + 2), twoPow41 - 2,
+       -1, 1, "0.501"},
+      // 0.5 and 0.5 + 1e-12 exactly: not more than the tolerance apart.
+      {"two crossings the tolerance apart", -1, 1, -atTolerance, 1 - atTolerance, "0.501"},
+      {"the same two the other way round", -atTolerance, 1 - atTolerance, -1, 1, "0.501"},
       {"one crossing at 0.999", -0.999, 0.001, 5, 5, nullptr},
       // No next crossing: the midpoint to the full step, (0.999 + 1)/2.
       {"one crossing just below 0.999", -justBelow, 1 - justBelow, 5, 5, "0.9994999999999999"},
