@@ -250,6 +250,39 @@ TEST_F(FrictionBooleansTest, SweepLogsChangesInItsOrder) {
   EXPECT_TRUE(quiet.texts().empty());
 }
 
+// The logged value of a changed Boolean comes from a second evaluation of its rule, which calls
+// event_relation once more for the relations it reaches: during initialisation that second call
+// widens the offset of a relation far from its switching point from a millionth of its epsilon
+// to the epsilon, so with change logging on the hysteresis after the sweep differs.
+TEST_F(FrictionBooleansTest, LoggingEvaluatesTheRulesOfChangedBooleansAgain) {
+  struct Case {
+    int printFlags;
+    double hyst;  // of relation 3, armJoint.w > 0
+  };
+  for (const Case c : {Case{PrintFlagEvents, -1e-10}, Case{0, -1e-16}}) {
+    SCOPED_TRACE(c.printFlags);
+    SetUp();
+    LogCapture log;
+    modelRuntime.event = 1;
+    modelRuntime.initial = 1;
+    modelRuntime.EventEpsilon = 1e-10;
+    modelRuntime.printFlags = c.printFlags;
+    set_pre_modes(ModeUnknown, ModeUnknown);
+    x[1] = 0.5;  // the arm starts forward by the initial term
+    w[fp::ArmLocked] = w[fp::PendulumLocked] = 1.0;
+    EXPECT_EQ(boolean_pass(1), 1);
+    EXPECT_EQ(booleans(), (std::vector<double>{1, 0, 0, 0, 0, 1}));
+    EXPECT_EQ(relation_hysteresis.hyst[3], c.hyst);
+    EXPECT_EQ(ei[6], 0.5 - c.hyst);
+    EXPECT_EQ(ei[7], 0.5 - c.hyst);
+    const Lines expected =
+        c.printFlags ? Lines{"  Variable armBearingFriction.startForward = 1 at time 0\n",
+                             "  Variable armBearingFriction.locked = 0 at time 0\n"}
+                     : Lines{};
+    EXPECT_EQ(log.texts(), expected);
+  }
+}
+
 // The step shortening at events. Both bearings after a Backward mode: each sweep reaches only
 // relation 2 (armJoint.w > w_small) and relation 10 (pendulumJoint.w > w_small), whose
 // differences are the speeds (w_small 0). The crossings are set up through the differences
