@@ -305,6 +305,40 @@ TEST_F(FrictionTest, SystemDerivativesAndCutForcesToTheLastBit) {
   }
 }
 
+// An arm table that cannot be interpolated fails inside the sliding torque's call; the report
+// names the call the torque came from: the speed itself sliding forward, its negation backward.
+TEST_F(FrictionTest, ArmTableFailureReportsTheCallOfItsSlidingTorque) {
+  struct Case {
+    const char* what;
+    double preArm;
+    int start;  // the stored start Boolean that holds (its position), or -1
+    const char* call;
+  };
+  const char* forward = "Modelica.Math.tempInterpol1(armJoint.w, armBearingFriction.tau_pos, 2)\n";
+  const char* backward =
+      "Modelica.Math.tempInterpol1( -armJoint.w, armBearingFriction.tau_pos, 2)\n";
+  const Case cases[] = {
+      {"sliding forward as before", ModeForward, -1, forward},
+      {"sliding backward as before", ModeBackward, -1, backward},
+      {"starting forward", ModeStuck, fp::ArmStartForward, forward},
+      {"starting backward", ModeForward, fp::ArmStartBackward, backward},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    SetUp();
+    w[fp::ArmTauPos + 2] = w[fp::ArmTauPos];  // both rows at the same speed
+    set_pre_modes(k.preArm, ModeStuck);
+    if (k.start >= 0) w[k.start] = 1.0;
+    LogCapture log;
+    EXPECT_EQ(call(DemandDerivatives, 0.25), 1);
+    const Lines texts = log.texts();
+    ASSERT_GE(texts.size(), 2u);
+    EXPECT_EQ(texts[texts.size() - 2], "Modelica.Math.tempInterpol1\n");
+    EXPECT_EQ(texts.back(), k.call);
+    EXPECT_EQ(modelRuntime.functionStack, nullptr);
+  }
+}
+
 TEST_F(FrictionTest, BothLockedHoldTheGravityTorque) {
   w[fp::PendulumTau0Max] = 1.0;  // strong enough to hold the pendulum
   w[fp::ArmLocked] = w[fp::PendulumLocked] = 1.0;
