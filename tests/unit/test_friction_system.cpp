@@ -452,6 +452,25 @@ TEST_F(RejectedSolveTest, ARejectedPassThatChangedABooleanIsRepeated) {
   }
 }
 
+// At an event as well: a rejected pass that changed a Boolean is followed by another pass of the
+// fixed-point iteration; only a rejected pass that changed nothing asks the event iteration for
+// another pass.
+TEST_F(RejectedSolveTest, AtAnEventARejectedPassThatChangedABooleanRunsAgainFirst) {
+  LogCapture log;
+  w[fp::PendulumStartForward] = 1.0;  // the rule gives 0 after a Forward mode
+  modelRuntime.event = 1;
+  int32_t demand = DemandEventUpdate, QiErr = 0;
+  joint_kinematics(args(&demand, &QiErr));
+  EXPECT_TRUE(friction_mixed_system(args(&demand, &QiErr)));
+  EXPECT_EQ(QiErr, 0);
+  EXPECT_EQ(w[fp::PendulumStartForward], 0.0);
+  EXPECT_EQ(modelRuntime.retryPassRequested, 1);
+  EXPECT_EQ(modelRuntime.changed, 1);
+  const Lines texts = log.texts();
+  EXPECT_EQ(count_lines(texts, "Fixed point iterating to handle problem.\n"), 1);
+  EXPECT_EQ(count_lines(texts, "... NOT ACCEPTING SINCE TOO LARGE RESDIUAL\n"), 2);
+}
+
 // A state that is no finite number never gives derivatives: the solve counts as rejected.
 TEST_F(FrictionTest, NonFiniteStatesAreARejectedSolve) {
   const double bad[] = {NaN, Inf, -Inf};
