@@ -131,6 +131,73 @@ void sample_variables(bool constants) {
   }
 }
 
+// The row walk of phase 7 visits all records to find the few time-varying ones, and the column
+// codes do not change while a file is open. So the walk of phase 5 also notes, in table order,
+// which element of which kind goes to which data_2 column, and phase 7 samples only those: the
+// same stores in the same order, and the cursors left where the walk leaves them. The plan
+// holds from the phase-5 walk until the next numbering, and only for rows sampled from the
+// start of the lists it was made from; any other row is sampled by the walk.
+struct RowSample {
+  int32_t kind;
+  int32_t element;
+  int32_t column;
+};
+struct RowSamplingPlan {
+  int32_t* const* kindIndex = nullptr;  // the lists it was made from; null: no plan
+  int32_t visited[8] = {};              // records of each kind the walk takes
+  int32_t count = 0;
+  RowSample samples[VariableTableSize];
+};
+RowSamplingPlan rowPlan;
+
+void make_row_sampling_plan() {
+  const ResultCategoryCursors& r = resultCursors;
+  rowPlan.kindIndex = nullptr;
+  rowPlan.count = 0;
+  if (r.kindIndex == nullptr) return;
+  int32_t seen[8] = {};
+  for (const VariableRecord& record : variableTable) {
+    const int kind = record_kind(record);
+    if (!has_storage(kind) || seen[kind] >= kind_count(kind)) continue;
+    if (r.kindIndex[kind] == nullptr) return;
+    const int32_t element = seen[kind]++;
+    const int32_t code = r.kindIndex[kind][element];
+    if (code > 0) rowPlan.samples[rowPlan.count++] = {kind, element, code};
+  }
+  for (int k = 0; k < 8; ++k) rowPlan.visited[k] = seen[k];
+  rowPlan.kindIndex = r.kindIndex;
+}
+
+bool row_sampling_plan_applies() {
+  const ResultCategoryCursors& r = resultCursors;
+  if (rowPlan.kindIndex == nullptr || rowPlan.kindIndex != r.kindIndex) return false;
+  for (int k = KindParameter; k <= KindAuxiliary; ++k) {
+    if (rowPlan.visited[k] > 0 && r.columnCursor[k] != r.kindIndex[k]) return false;
+  }
+  return true;
+}
+
+void sample_row() {
+  if (!row_sampling_plan_applies()) {
+    sample_variables(false);
+    return;
+  }
+  ResultCategoryCursors& r = resultCursors;
+  if (r.rowBuffer != nullptr) {
+    const double* const* values = r.valueCursor;
+    for (int32_t i = 0; i < rowPlan.count; ++i) {
+      const RowSample& s = rowPlan.samples[i];
+      if (values[s.kind] != nullptr)
+        r.rowBuffer[s.column] = result_float(values[s.kind][s.element]);
+    }
+  }
+  for (int k = KindParameter; k <= KindAuxiliary; ++k) {
+    if (r.columnCursor[k] == nullptr) continue;
+    r.columnCursor[k] += rowPlan.visited[k];
+    if (r.valueCursor[k] != nullptr) r.valueCursor[k] += rowPlan.visited[k];
+  }
+}
+
 }  // namespace
 
 void walk_variable_table(double* states, double* parameters, int32_t* QiErr) {
@@ -140,6 +207,7 @@ void walk_variable_table(double* states, double* parameters, int32_t* QiErr) {
       copy_start_values(states, parameters);
       break;
     case 1:
+      forget_row_sampling_plan();
       number_variables();
       break;
     case 3:
@@ -147,14 +215,17 @@ void walk_variable_table(double* states, double* parameters, int32_t* QiErr) {
       break;
     case 5:
       sample_variables(true);
+      make_row_sampling_plan();
       break;
     case 7:
-      sample_variables(false);
+      sample_row();
       break;
     default:
       break;
   }
 }
+
+void forget_row_sampling_plan() { rowPlan.kindIndex = nullptr; }
 
 void declare_(double* states, double* parameters, int32_t* QiErr) {
   walk_variable_table(states, parameters, QiErr);

@@ -76,6 +76,9 @@ void get_model_sizes(int* nx, int* nx2, int* nu, int* ny, int* nw, int* np, int*
 // not use may be null (phase 0 also skips the records of a null array).
 void declare_(double* states, double* parameters, int32_t* QiErr);
 void walk_variable_table(double* states, double* parameters, int32_t* QiErr);
+// The row walk (phase 7) samples through a plan that the constant walk (phase 5) makes; this
+// drops it, so rows are sampled by the full walk until the next phase 5.
+void forget_row_sampling_plan();
 
 // The record of the given full name, or null.
 const VariableRecord* find_variable(const char* name);

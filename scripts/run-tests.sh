@@ -18,6 +18,8 @@ run_suite() {
 echo "== plain build"
 run_suite build/release
 
+# The sanitizer build runs the same tests; only the compliance checker is skipped there (it
+# cannot load a library built with the sanitizers) and says so.
 echo "== sanitizer build"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1

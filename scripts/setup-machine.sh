@@ -1,7 +1,8 @@
 # Sourced by the build scripts: installs the Debian packages the build and tests need and the
 # decimal-comma locale the locale tests run under. Idempotent; needs root for installing.
-packages=(cmake g++ make binutils libgtest-dev liblapack-dev libblas-dev libgfortran-12-dev
-          libxml2-utils locales python3)
+packages=(cmake g++ make binutils pkg-config libgtest-dev liblapack-dev libblas-dev
+          libgfortran-12-dev libxml2-utils locales python3 python3-scipy python3-matplotlib
+          libsundials-dev libzip-dev libpugixml-dev libbenchmark-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

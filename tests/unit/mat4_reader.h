@@ -62,6 +62,9 @@ struct Matrix {
 struct File {
   bool ok = false;
   std::string error;
+  // Bytes after the growing last matrix that belong to no row its header counts (a row whose
+  // append was cut short); only when parse was told which matrix grows.
+  size_t trailingBytes = 0;
   std::vector<Matrix> matrices;
   const Matrix* find(const std::string& name) const {
     for (const Matrix& m : matrices)
@@ -81,10 +84,16 @@ inline int32_t le32(const std::string& b, size_t at) {
   return static_cast<int32_t>(v);
 }
 
-inline File parse(const std::string& b) {
+// Parses every matrix. With growingLast, the matrix of that name ends the file: the bytes
+// after the rows its header counts are reported as trailingBytes and skipped.
+inline File parse(const std::string& b, const char* growingLast = nullptr) {
   File f;
   size_t at = 0;
   while (at < b.size()) {
+    if (growingLast != nullptr && !f.matrices.empty() && f.matrices.back().name == growingLast) {
+      f.trailingBytes = b.size() - at;
+      break;
+    }
     if (b.size() - at < 20) return f.error = "truncated header", f;
     Matrix m;
     m.offset = at;
@@ -121,7 +130,9 @@ inline std::string slurp(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline File read(const std::string& path) { return parse(slurp(path)); }
+inline File read(const std::string& path, const char* growingLast = nullptr) {
+  return parse(slurp(path), growingLast);
+}
 
 // A fresh directory for test files under $TAVELO_TEST_TMP (or the system's temporary
 // directory), removed with its files when the object goes.

@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -304,6 +305,37 @@ TEST_F(ResultWriterTest, RowsGrowData2AndTheFileIsReadableAfterEveryRow) {
     ASSERT_EQ((d.column < 0 ? -1.0 : 1.0) * stored, sign * static_cast<float>(value_of(*source)))
         << record.name;
   }
+}
+
+// Rows are sampled through the plan that the open makes; without it, by the full walk of the
+// table. Both give the same file to the byte, row after row, whatever the values.
+TEST_F(ResultWriterTest, RowsThroughTheSamplingPlanAreTheBytesOfTheFullWalk) {
+  auto fill = [&](int n) {
+    for (size_t i = 0; i < states.size(); ++i) states[i] = 0.1 * n - 0.3 * i;
+    for (size_t i = 0; i < derivatives.size(); ++i) derivatives[i] = 1.0 / (n + i + 1.0);
+    for (size_t i = 0; i < auxiliaries.size(); ++i) auxiliaries[i] = std::sin(7.0 * n + i) * 1e3;
+  };
+  auto write_file = [&](bool withPlan) {
+    result = ResultFile{};
+    ResultWriterPhase = 0;
+    fill(0);
+    prepare_and_open(0.0);
+    if (!withPlan) forget_row_sampling_plan();
+    for (int n = 0; n < 6; ++n) {
+      fill(n);
+      write_row(0.001 * n);
+    }
+    result_file_close(&result);
+    return mat4::slurp("dsres.mat");
+  };
+  const std::string walked = write_file(false);
+  const std::string planned = write_file(true);
+  ASSERT_EQ(walked.size(), bytesBeforeRows + 6 * bytesPerRow);
+  ASSERT_EQ(planned.size(), walked.size());
+  EXPECT_TRUE(planned == walked) << "the files differ first at byte "
+                                 << std::mismatch(planned.begin(), planned.end(), walked.begin())
+                                            .first -
+                                        planned.begin();
 }
 
 TEST_F(ResultWriterTest, ValuesAreStoredAsTheNearestFloat) {

@@ -1,0 +1,272 @@
+#include "host/fmu_model.h"
+
+#include <charconv>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include <dlfcn.h>
+#include <pugixml.hpp>
+#include <unistd.h>
+#include <zip.h>
+
+#include "host/options.h"
+
+namespace {
+
+constexpr zip_uint64_t DescriptionLimit = 64u << 20;  // bytes of modelDescription.xml
+constexpr zip_uint64_t BinaryLimit = 512u << 20;      // bytes of the shared library
+constexpr const char* PlatformFolder = "binaries/linux64/";
+
+struct ZipCloser {
+  void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+using Archive = std::unique_ptr<zip_t, ZipCloser>;
+
+struct ZipFileCloser {
+  void operator()(zip_file_t* file) const { zip_fclose(file); }
+};
+
+Archive open_archive(const std::string& path) {
+  int error = 0;
+  zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY, &error);
+  if (archive == nullptr) {
+    zip_error_t e;
+    zip_error_init_with_code(&e, error);
+    std::string text = zip_error_strerror(&e);
+    zip_error_fini(&e);
+    throw HostError("cannot open the FMU " + path + ": " + text);
+  }
+  return Archive(archive);
+}
+
+// One entry of the archive, whole; at most limit bytes.
+std::string read_entry(zip_t* archive, const std::string& fmuPath, const std::string& name,
+                       zip_uint64_t limit) {
+  const zip_int64_t index = zip_name_locate(archive, name.c_str(), 0);
+  if (index < 0) throw HostError("the FMU " + fmuPath + " holds no " + name);
+  zip_stat_t stat;
+  zip_stat_init(&stat);
+  if (zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &stat) != 0 ||
+      (stat.valid & ZIP_STAT_SIZE) == 0)
+    throw HostError("cannot read " + name + " in " + fmuPath + ": " + zip_strerror(archive));
+  if (stat.size > limit)
+    throw HostError(name + " in " + fmuPath + " is too large (" + std::to_string(stat.size) +
+                    " bytes)");
+  std::unique_ptr<zip_file_t, ZipFileCloser> file(
+      zip_fopen_index(archive, static_cast<zip_uint64_t>(index), 0));
+  if (!file)
+    throw HostError("cannot read " + name + " in " + fmuPath + ": " + zip_strerror(archive));
+  std::string bytes(static_cast<size_t>(stat.size), '\0');
+  zip_uint64_t done = 0;
+  while (done < stat.size) {
+    const zip_int64_t n = zip_fread(file.get(), bytes.data() + done, stat.size - done);
+    if (n <= 0)
+      throw HostError("cannot read " + name + " in " + fmuPath + ": " +
+                      zip_error_strerror(zip_file_get_error(file.get())));
+    done += static_cast<zip_uint64_t>(n);
+  }
+  return bytes;
+}
+
+bool is_c_identifier(const std::string& s) {
+  if (s.empty() || !(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_')) return false;
+  for (char c : s)
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return false;
+  return true;
+}
+
+std::optional<uint32_t> parse_unsigned(const char* text) {
+  uint32_t value = 0;
+  const char* last = text + std::strlen(text);
+  const auto result = std::from_chars(text, last, value);
+  if (result.ec != std::errc() || result.ptr != last || text == last) return std::nullopt;
+  return value;
+}
+
+uint32_t required_unsigned(const pugi::xml_node& node, const char* attribute,
+                           const std::string& where) {
+  const pugi::xml_attribute a = node.attribute(attribute);
+  if (!a) throw HostError("modelDescription.xml: " + where + " has no " + attribute);
+  const std::optional<uint32_t> value = parse_unsigned(a.value());
+  if (!value)
+    throw HostError("modelDescription.xml: " + where + ": " + attribute + " \"" + a.value() +
+                    "\" is no unsigned integer");
+  return *value;
+}
+
+std::optional<double> optional_real(const pugi::xml_node& node, const char* attribute) {
+  const pugi::xml_attribute a = node.attribute(attribute);
+  if (!a) return std::nullopt;
+  const std::optional<double> value = parse_real(a.value());
+  if (!value)
+    throw HostError(std::string("modelDescription.xml: ") + node.name() + ": " + attribute +
+                    " \"" + a.value() + "\" is no number");
+  return value;
+}
+
+std::string one_of(const pugi::xml_node& node, const char* attribute, const char* fallback,
+                   std::initializer_list<const char*> allowed, const std::string& where) {
+  const pugi::xml_attribute a = node.attribute(attribute);
+  const std::string value = a ? a.value() : fallback;
+  for (const char* v : allowed)
+    if (value == v) return value;
+  throw HostError("modelDescription.xml: " + where + ": " + attribute + " \"" + value +
+                  "\" is not allowed");
+}
+
+}  // namespace
+
+const ScalarVariable* ModelDescription::find(const std::string& name) const {
+  const auto it = byName.find(name);
+  return it == byName.end() ? nullptr : &variables[it->second];
+}
+
+const ScalarVariable* ModelDescription::base_of(VariableType type, fmiValueReference vr) const {
+  for (const ScalarVariable& v : variables)
+    if (v.type == type && v.valueReference == vr && v.aliasSign == 0) return &v;
+  return nullptr;
+}
+
+ModelDescription parse_model_description(const std::string& xml) {
+  pugi::xml_document document;
+  const pugi::xml_parse_result parsed = document.load_buffer(xml.data(), xml.size());
+  if (!parsed)
+    throw HostError(std::string("modelDescription.xml does not parse: ") + parsed.description() +
+                    " at byte " + std::to_string(parsed.offset));
+  const pugi::xml_node root = document.child("fmiModelDescription");
+  if (!root) throw HostError("modelDescription.xml has no fmiModelDescription element");
+  const std::string version = root.attribute("fmiVersion").value();
+  if (version != "1.0")
+    throw HostError("modelDescription.xml: fmiVersion \"" + version + "\" is not 1.0");
+
+  ModelDescription d;
+  d.modelName = root.attribute("modelName").value();
+  d.modelIdentifier = root.attribute("modelIdentifier").value();
+  d.guid = root.attribute("guid").value();
+  if (!is_c_identifier(d.modelIdentifier))
+    throw HostError("modelDescription.xml: the model identifier \"" + d.modelIdentifier +
+                    "\" is no C identifier");
+  if (d.guid.empty()) throw HostError("modelDescription.xml has no guid");
+  d.numberOfContinuousStates = required_unsigned(root, "numberOfContinuousStates", "the model");
+  d.numberOfEventIndicators = required_unsigned(root, "numberOfEventIndicators", "the model");
+  // Bounds far above any model this host can integrate; they keep the arrays sane.
+  if (d.numberOfContinuousStates > 100000 || d.numberOfEventIndicators > 100000)
+    throw HostError("modelDescription.xml: too many states or event indicators");
+  if (const pugi::xml_node experiment = root.child("DefaultExperiment")) {
+    d.defaultStart = optional_real(experiment, "startTime");
+    d.defaultStop = optional_real(experiment, "stopTime");
+    d.defaultTolerance = optional_real(experiment, "tolerance");
+  }
+
+  static const std::pair<const char*, VariableType> types[] = {
+      {"Real", VariableType::Real},       {"Integer", VariableType::Integer},
+      {"Boolean", VariableType::Boolean}, {"String", VariableType::String},
+      {"Enumeration", VariableType::Enumeration}};
+  for (const pugi::xml_node node : root.child("ModelVariables").children("ScalarVariable")) {
+    ScalarVariable v;
+    v.name = node.attribute("name").value();
+    if (v.name.empty()) throw HostError("modelDescription.xml: a ScalarVariable without a name");
+    const std::string where = "variable " + v.name;
+    v.valueReference = required_unsigned(node, "valueReference", where);
+    v.variability = one_of(node, "variability", "continuous",
+                           {"constant", "parameter", "discrete", "continuous"}, where);
+    v.causality = one_of(node, "causality", "internal", {"input", "output", "internal", "none"},
+                         where);
+    const std::string alias =
+        one_of(node, "alias", "noAlias", {"noAlias", "alias", "negatedAlias"}, where);
+    v.aliasSign = alias == "noAlias" ? 0 : alias == "alias" ? 1 : -1;
+    bool typed = false;
+    for (const auto& [element, type] : types) {
+      if (const pugi::xml_node t = node.child(element)) {
+        v.type = type;
+        if (const pugi::xml_attribute start = t.attribute("start")) v.start = start.value();
+        typed = true;
+        break;
+      }
+    }
+    if (!typed) throw HostError("modelDescription.xml: " + where + " has no type");
+    if (!d.byName.emplace(v.name, d.variables.size()).second)
+      throw HostError("modelDescription.xml: two variables are named " + v.name);
+    d.variables.push_back(std::move(v));
+  }
+  return d;
+}
+
+Fmu::Fmu(const std::string& path) {
+  Archive archive = open_archive(path);
+  description_ = parse_model_description(
+      read_entry(archive.get(), path, "modelDescription.xml", DescriptionLimit));
+  const std::string id = description_.modelIdentifier;
+  const std::string entry = PlatformFolder + id + ".so";
+  const std::string binary = read_entry(archive.get(), path, entry, BinaryLimit);
+  archive.reset();
+
+  // The loader needs a file: a private folder, removed again as soon as the library is loaded.
+  const char* tmp = std::getenv("TMPDIR");
+  std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/tavelo-sim-XXXXXX";
+  if (mkdtemp(folder.data()) == nullptr)
+    throw HostError("cannot make a folder for the FMU's binary: " +
+                    std::string(std::strerror(errno)));
+  const std::string file = folder + "/" + id + ".so";
+  std::string loadError;
+  if (std::FILE* out = std::fopen(file.c_str(), "wb")) {
+    const bool written = std::fwrite(binary.data(), 1, binary.size(), out) == binary.size();
+    if (std::fclose(out) == 0 && written) {
+      handle_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+      if (handle_ == nullptr) loadError = dlerror();
+    } else {
+      loadError = "cannot write " + file;
+    }
+  } else {
+    loadError = "cannot write " + file + ": " + std::strerror(errno);
+  }
+  std::remove(file.c_str());
+  rmdir(folder.c_str());
+  if (handle_ == nullptr)
+    throw HostError("cannot load " + entry + " of " + path + ": " + loadError);
+
+  std::string missing;
+#define TAVELO_SIM_RESOLVE(name)                                                        \
+  functions_.name = reinterpret_cast<fmi##name##TYPE*>(                                 \
+      dlsym(handle_, (id + "_fmi" #name).c_str()));                                      \
+  if (functions_.name == nullptr) missing += (missing.empty() ? "" : ", ") + id + "_fmi" #name;
+  TAVELO_SIM_FUNCTIONS(TAVELO_SIM_RESOLVE)
+#undef TAVELO_SIM_RESOLVE
+  if (!missing.empty()) {
+    dlclose(handle_);
+    handle_ = nullptr;
+    throw HostError(entry + " of " + path + " lacks " + missing +
+                    " (is the model identifier \"" + id + "\" right?)");
+  }
+  const char* version = functions_.GetVersion();
+  const char* platform = functions_.GetModelTypesPlatform();
+  std::string problem;
+  if (version == nullptr || std::strcmp(version, "1.0") != 0)
+    problem = std::string("FMI version \"") + (version ? version : "(null)") + "\", not 1.0";
+  else if (platform == nullptr || std::strcmp(platform, "standard32") != 0)
+    problem = std::string("platform \"") + (platform ? platform : "(null)") +
+              "\", not standard32";
+  if (!problem.empty()) {
+    dlclose(handle_);
+    handle_ = nullptr;
+    throw HostError(entry + " of " + path + " reports " + problem);
+  }
+}
+
+Fmu::~Fmu() {
+  if (handle_ != nullptr) dlclose(handle_);
+}
+
+const char* status_name(fmiStatus status) {
+  switch (status) {
+    case fmiOK: return "fmiOK";
+    case fmiWarning: return "fmiWarning";
+    case fmiDiscard: return "fmiDiscard";
+    case fmiError: return "fmiError";
+    case fmiFatal: return "fmiFatal";
+  }
+  return "unknown status";
+}

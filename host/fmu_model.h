@@ -1,0 +1,90 @@
+// An FMI 1.0 Model Exchange FMU as the host sees it: its model description, read from the
+// archive with pugixml, and its binary for this platform, loaded with dlopen.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "fmi/fmi_types.h"
+
+// A failure that ends the run with one message on stderr.
+class HostError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class VariableType { Real, Integer, Boolean, String, Enumeration };
+
+struct ScalarVariable {
+  std::string name;
+  fmiValueReference valueReference = 0;
+  VariableType type = VariableType::Real;
+  std::string variability;  // "constant", "parameter", "discrete", "continuous"
+  std::string causality;    // "input", "output", "internal", "none"
+  int aliasSign = 0;        // 0 no alias, +1 alias, -1 negatedAlias
+  std::optional<std::string> start;
+};
+
+struct ModelDescription {
+  std::string modelName;
+  std::string modelIdentifier;
+  std::string guid;
+  uint32_t numberOfContinuousStates = 0;
+  uint32_t numberOfEventIndicators = 0;
+  std::optional<double> defaultStart;
+  std::optional<double> defaultStop;
+  std::optional<double> defaultTolerance;
+  std::vector<ScalarVariable> variables;
+  std::map<std::string, size_t> byName;
+
+  const ScalarVariable* find(const std::string& name) const;
+  // The variable that holds the value behind a reference: the one of that type and reference
+  // that is no alias; null when there is none.
+  const ScalarVariable* base_of(VariableType type, fmiValueReference vr) const;
+};
+
+// Reads and checks a model description (fmiVersion 1.0, a model identifier that is a C
+// identifier, the required attributes, unique names).
+ModelDescription parse_model_description(const std::string& xml);
+
+// The 24 functions of the binary, resolved by the model identifier's prefix.
+// clang-format off
+#define TAVELO_SIM_FUNCTIONS(X)                                                       \
+  X(GetModelTypesPlatform) X(GetVersion) X(InstantiateModel) X(FreeModelInstance)     \
+  X(SetDebugLogging) X(SetTime) X(SetContinuousStates) X(CompletedIntegratorStep)     \
+  X(SetReal) X(SetInteger) X(SetBoolean) X(SetString) X(Initialize) X(GetDerivatives) \
+  X(GetEventIndicators) X(GetReal) X(GetInteger) X(GetBoolean) X(GetString)           \
+  X(EventUpdate) X(GetContinuousStates) X(GetNominalContinuousStates)                 \
+  X(GetStateValueReferences) X(Terminate)
+// clang-format on
+
+struct FmiFunctions {
+#define TAVELO_SIM_POINTER(name) fmi##name##TYPE* name = nullptr;
+  TAVELO_SIM_FUNCTIONS(TAVELO_SIM_POINTER)
+#undef TAVELO_SIM_POINTER
+};
+
+// An unpacked and loaded FMU. The library stays loaded as long as the object lives.
+class Fmu {
+ public:
+  // Reads the archive: modelDescription.xml and binaries/linux64/<modelIdentifier>.so, which
+  // is loaded and checked (all 24 functions, version "1.0", platform "standard32").
+  explicit Fmu(const std::string& path);
+  ~Fmu();
+  Fmu(const Fmu&) = delete;
+  Fmu& operator=(const Fmu&) = delete;
+
+  const ModelDescription& description() const { return description_; }
+  const FmiFunctions& fmi() const { return functions_; }
+
+ private:
+  ModelDescription description_;
+  FmiFunctions functions_;
+  void* handle_ = nullptr;
+};
+
+const char* status_name(fmiStatus status);

@@ -1,0 +1,153 @@
+// tavelo-sim: simulates an FMI 1.0 Model Exchange FMU from the command line.
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <sundials/sundials_config.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "host/fmu_model.h"
+#include "host/options.h"
+#include "host/simulation.h"
+
+namespace {
+
+constexpr int ExitFailure = 1;  // the run failed
+constexpr int ExitUsage = 2;    // the command line is wrong
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string seconds_text(double t) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%g s", t);
+  return text;
+}
+
+// The result directory, made when missing; the run then works in it.
+void enter_result_directory(const std::string& directory) {
+  if (mkdir(directory.c_str(), 0777) != 0 && errno != EEXIST)
+    throw HostError("cannot make the result directory " + directory + ": " + std::strerror(errno));
+  if (chdir(directory.c_str()) != 0)
+    throw HostError("cannot enter the result directory " + directory + ": " +
+                    std::strerror(errno));
+}
+
+std::string current_directory() {
+  std::vector<char> buffer(4096);
+  return getcwd(buffer.data(), buffer.size()) ? buffer.data() : ".";
+}
+
+// One line on the terminal that shows how far the run is, once it takes longer than a second.
+class ProgressLine {
+ public:
+  ProgressLine(bool enabled, double start, double stop)
+      : enabled_(enabled && isatty(STDERR_FILENO)), start_(start), stop_(stop) {}
+  void update(double t) {
+    if (!enabled_) return;
+    const auto now = Clock::now();
+    if (now - begin_ < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(100))
+      return;
+    last_ = now;
+    std::fprintf(stderr, "\rtavelo-sim: t = %.3f s of %g s (%3.0f %%)", t, stop_,
+                 100.0 * (t - start_) / (stop_ - start_));
+    std::fflush(stderr);
+    shown_ = true;
+  }
+  void clear() {
+    if (shown_) std::fputs("\r\033[K", stderr);
+    shown_ = false;
+  }
+
+ private:
+  bool enabled_;
+  double start_, stop_;
+  Clock::time_point begin_ = Clock::now();
+  Clock::time_point last_{};
+  bool shown_ = false;
+};
+
+void print_summary(const std::string& fmuPath, const SimulationSettings& s,
+                   const SimulationSummary& summary, double wallTime) {
+  std::printf("%s: simulated from %g s to %g s%s\n", fmuPath.c_str(), s.start, summary.endTime,
+              summary.stoppedByModel ? " (stopped by the model)" : "");
+  std::printf("  integrator steps  %ld\n", summary.steps);
+  std::printf("  events            %ld\n", summary.events);
+  std::printf("  output points     %ld (every %g s)\n", summary.outputPoints, s.interval);
+  std::printf("  final states\n");
+  size_t width = 0;
+  for (const auto& [name, value] : summary.finalStates) width = std::max(width, name.size());
+  for (const auto& [name, value] : summary.finalStates)
+    std::printf("    %-*s  %.10g\n", static_cast<int>(width), name.c_str(), value);
+  std::printf("  wall time         %.3f s\n", wallTime);
+  std::printf("  result in         %s\n", current_directory().c_str());
+}
+
+int run(const Options& o) {
+  const Clock::time_point begin = Clock::now();
+  Fmu fmu(o.fmuPath);
+  const ModelDescription& d = fmu.description();
+  SimulationSettings s;
+  s.start = o.start.value_or(d.defaultStart.value_or(0.0));
+  s.stop = o.stop.value_or(d.defaultStop.value_or(s.start + 1.0));
+  if (!(s.stop > s.start))
+    throw HostError("the stop time " + seconds_text(s.stop) +
+                    " does not lie after the start time " + seconds_text(s.start));
+  s.interval = o.interval;
+  s.tolerance = o.tolerance;
+  s.assignments = o.assignments;
+  s.log = o.log;
+  // Names and values are checked before anything runs.
+  for (const Assignment& a : s.assignments) resolve_assignment(d, a);
+  if (!o.resultDirectory.empty()) enter_result_directory(o.resultDirectory);
+  if (access(".", W_OK) != 0)
+    throw HostError("cannot write the result into " + current_directory() + ": " +
+                    std::strerror(errno));
+
+  ProgressLine progress(!o.quiet, s.start, s.stop);
+  SimulationSummary summary;
+  try {
+    summary = simulate(fmu, s, [&](double t) { progress.update(t); });
+  } catch (...) {
+    progress.clear();
+    throw;
+  }
+  progress.clear();
+  if (!o.quiet) print_summary(o.fmuPath, s, summary, seconds_since(begin));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const ParsedOptions parsed = parse_options(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.error.empty()) {
+    std::fprintf(stderr, "tavelo-sim: %s (see tavelo-sim --help)\n", parsed.error.c_str());
+    return ExitUsage;
+  }
+  const Options& o = parsed.options;
+  if (o.help) {
+    std::fputs(usageText, stdout);
+    return 0;
+  }
+  if (o.version) {
+    std::printf("tavelo-sim 1.0 (FMI 1.0 Model Exchange host, SUNDIALS CVODE %s)\n",
+                SUNDIALS_VERSION);
+    return 0;
+  }
+  try {
+    return run(o);
+  } catch (const HostError& e) {
+    std::fprintf(stderr, "tavelo-sim: %s\n", e.what());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tavelo-sim: internal error: %s\n", e.what());
+  }
+  return ExitFailure;
+}

@@ -1,0 +1,40 @@
+// The command line of tavelo-sim.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// One --set name=value, as given.
+struct Assignment {
+  std::string name;
+  std::string value;
+};
+
+struct Options {
+  std::string fmuPath;
+  // Unset: the model description's default experiment (else 0 and 1 s).
+  std::optional<double> start;
+  std::optional<double> stop;
+  double interval = 1e-3;
+  double tolerance = 1e-6;
+  std::vector<Assignment> assignments;
+  std::string resultDirectory;  // empty: the current directory
+  bool log = false;
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+};
+
+// The options, or an error text (one line, no "tavelo-sim:" prefix) for a command line that
+// does not parse. --help and --version need no FMU.
+struct ParsedOptions {
+  Options options;
+  std::string error;
+};
+ParsedOptions parse_options(const std::vector<std::string>& arguments);
+
+// A finite double in the "C" format, the whole text; nothing when the text is not one.
+std::optional<double> parse_real(const std::string& text);
+
+extern const char usageText[];

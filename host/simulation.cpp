@@ -1,0 +1,518 @@
+#include "host/simulation.h"
+
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include <cvode/cvode.h>
+#include <nvector/nvector_serial.h>
+#include <sundials/sundials_context.h>
+#include <sunlinsol/sunlinsol_dense.h>
+#include <sunmatrix/sunmatrix_dense.h>
+
+namespace {
+
+// ---- Messages of the model ---------------------------------------------------------------
+
+// The host logger has no user pointer: the one simulation of the process keeps its settings
+// and the messages held back for an error report here.
+struct LogSink {
+  bool print = false;                 // --log: every message as it comes
+  std::vector<std::string> withheld;  // otherwise: what arrived, for the next error report
+};
+LogSink logSink;
+
+std::string without_line_end(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+// An FMI 1.0 logger formats its message with the arguments that follow it, as printf does.
+void host_logger(fmiComponent, fmiString instanceName, fmiStatus status, fmiString category,
+                 fmiString message, ...) {
+  char buffer[8192];
+  buffer[0] = '\0';
+  if (message != nullptr) {
+    va_list args;
+    va_start(args, message);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    std::vsnprintf(buffer, sizeof buffer, message, args);
+#pragma GCC diagnostic pop
+    va_end(args);
+  }
+  const std::string text = without_line_end(buffer);
+  if (logSink.print) {
+    std::fprintf(stderr, "[%s] [%s] %s: %s\n", status_name(status), category ? category : "",
+                 instanceName ? instanceName : "", text.c_str());
+    std::fflush(stderr);
+  } else {
+    logSink.withheld.push_back(text);
+  }
+}
+
+std::string withheld_messages() {
+  std::string text;
+  for (const std::string& m : logSink.withheld) text += (text.empty() ? "" : "; ") + m;
+  logSink.withheld.clear();
+  return text;
+}
+
+// ---- Assignments ---------------------------------------------------------------------------
+
+const char* type_name(VariableType t) {
+  switch (t) {
+    case VariableType::Real: return "Real";
+    case VariableType::Integer: return "Integer";
+    case VariableType::Boolean: return "Boolean";
+    case VariableType::String: return "String";
+    case VariableType::Enumeration: return "Enumeration";
+  }
+  return "?";
+}
+
+}  // namespace
+
+ResolvedAssignment resolve_assignment(const ModelDescription& description, const Assignment& a) {
+  const ScalarVariable* v = description.find(a.name);
+  if (v == nullptr) throw HostError("unknown variable " + a.name);
+  const ScalarVariable* base =
+      v->aliasSign == 0 ? v : description.base_of(v->type, v->valueReference);
+  if (base == nullptr) throw HostError(a.name + " is an alias of a variable the model lacks");
+  if (base->variability == "constant") throw HostError(a.name + " is a constant");
+  if (!base->start)
+    throw HostError(a.name + " has no start value: it is computed by the model and cannot be set");
+  ResolvedAssignment r;
+  r.variable = v;
+  r.type = v->type;
+  r.valueReference = v->valueReference;
+  const bool negated = v->aliasSign < 0;
+  auto bad_value = [&]() {
+    return HostError("--set " + a.name + ": \"" + a.value + "\" is no " + type_name(v->type) +
+                     " value");
+  };
+  switch (v->type) {
+    case VariableType::Real: {
+      const std::optional<double> value = parse_real(a.value);
+      if (!value) throw bad_value();
+      r.real = negated ? -*value : *value;
+      break;
+    }
+    case VariableType::Integer: {
+      int32_t value = 0;
+      const char* first = a.value.data();
+      const char* last = first + a.value.size();
+      const auto result = std::from_chars(first, last, value);
+      if (a.value.empty() || result.ec != std::errc() || result.ptr != last) throw bad_value();
+      if (negated && value == INT32_MIN) throw bad_value();
+      r.integer = negated ? -value : value;
+      break;
+    }
+    case VariableType::Boolean: {
+      bool value;
+      if (a.value == "true" || a.value == "1")
+        value = true;
+      else if (a.value == "false" || a.value == "0")
+        value = false;
+      else
+        throw bad_value();
+      r.boolean = (negated ? !value : value) ? fmiTrue : fmiFalse;
+      break;
+    }
+    default:
+      throw HostError("--set " + a.name + ": " + type_name(v->type) + " variables cannot be set");
+  }
+  return r;
+}
+
+double output_time(double start, double stop, double interval, long k) {
+  const double t = start + static_cast<double>(k) * interval;
+  // A point within a millionth of an interval of the stop time is the stop time.
+  return t >= stop - 1e-6 * interval ? stop : t;
+}
+
+namespace {
+
+// ---- The model behind CVODE's callbacks ---------------------------------------------------
+
+struct Model {
+  explicit Model(const FmiFunctions& functions) : fmi(functions) {}
+  const FmiFunctions& fmi;
+  fmiComponent c = nullptr;
+  size_t nx = 0;
+  size_t nz = 0;
+  // The point last handed to the model and whether its event indicators (and with them every
+  // level of the model) were evaluated there; a request at the same point sets nothing again.
+  double pointTime = std::numeric_limits<double>::quiet_NaN();
+  std::vector<double> pointStates;
+  bool indicatorsAtPoint = false;
+  // A failure inside a callback, reported after CVODE returns (callbacks must not throw).
+  std::string failure;
+  long discards = 0;
+
+  void forget_point() {
+    pointTime = std::numeric_limits<double>::quiet_NaN();
+    indicatorsAtPoint = false;
+  }
+
+  // Hands the point to the model unless it is the one it has.
+  fmiStatus set_point(double t, const double* x) {
+    if (t == pointTime && std::equal(x, x + nx, pointStates.begin())) return fmiOK;
+    forget_point();
+    fmiStatus s = fmi.SetTime(c, t);
+    if (s > fmiWarning) return note("fmiSetTime", s, t);
+    s = fmi.SetContinuousStates(c, x, nx);
+    if (s > fmiWarning) return note("fmiSetContinuousStates", s, t);
+    pointTime = t;
+    pointStates.assign(x, x + nx);
+    return fmiOK;
+  }
+
+  fmiStatus note(const char* call, fmiStatus s, double t) {
+    if (s == fmiDiscard) {
+      ++discards;
+    } else if (failure.empty()) {
+      char at[64];
+      std::snprintf(at, sizeof at, " at t = %.17g s", t);
+      failure = std::string(call) + " returned " + status_name(s) + at;
+    }
+    return s;
+  }
+
+  fmiStatus derivatives(double t, const double* x, double* dx) {
+    fmiStatus s = set_point(t, x);
+    if (s > fmiWarning) return s;
+    s = fmi.GetDerivatives(c, dx, nx);
+    return s > fmiWarning ? note("fmiGetDerivatives", s, t) : fmiOK;
+  }
+
+  fmiStatus indicators(double t, const double* x, double* z) {
+    fmiStatus s = set_point(t, x);
+    if (s > fmiWarning) return s;
+    s = fmi.GetEventIndicators(c, z, nz);
+    if (s > fmiWarning) return note("fmiGetEventIndicators", s, t);
+    indicatorsAtPoint = true;
+    return fmiOK;
+  }
+};
+
+// fmiDiscard: the model cannot be evaluated at this point; CVODE retries with a smaller step.
+int rhs(sunrealtype t, N_Vector y, N_Vector ydot, void* data) {
+  Model& m = *static_cast<Model*>(data);
+  const fmiStatus s = m.derivatives(t, N_VGetArrayPointer(y), N_VGetArrayPointer(ydot));
+  return s == fmiOK ? 0 : s == fmiDiscard ? 1 : -1;
+}
+
+int roots(sunrealtype t, N_Vector y, sunrealtype* gout, void* data) {
+  Model& m = *static_cast<Model*>(data);
+  const fmiStatus s = m.indicators(t, N_VGetArrayPointer(y), gout);
+  if (s == fmiDiscard && m.failure.empty())
+    m.failure = "fmiGetEventIndicators returned fmiDiscard at t = " + std::to_string(t) + " s";
+  return s == fmiOK ? 0 : -1;
+}
+
+// CVODE's own messages: kept for the error report (and printed with --log).
+void cvode_messages(int code, const char* module, const char* function, char* message,
+                    void* data) {
+  std::string& last = *static_cast<std::string*>(data);
+  last = std::string(module ? module : "CVODE") + " " + (function ? function : "") + ": " +
+         (message ? message : "");
+  if (logSink.print)
+    std::fprintf(stderr, "[%s] %s\n", code < 0 ? "error" : "warning", last.c_str());
+}
+
+// ---- SUNDIALS objects ----------------------------------------------------------------------
+
+struct Integrator {
+  SUNContext context = nullptr;
+  N_Vector y = nullptr;
+  N_Vector absoluteTolerance = nullptr;
+  SUNMatrix matrix = nullptr;
+  SUNLinearSolver solver = nullptr;
+  void* cvode = nullptr;
+  std::string lastMessage;
+
+  ~Integrator() {
+    if (cvode) CVodeFree(&cvode);
+    if (solver) SUNLinSolFree(solver);
+    if (matrix) SUNMatDestroy(matrix);
+    if (absoluteTolerance) N_VDestroy(absoluteTolerance);
+    if (y) N_VDestroy(y);
+    if (context) SUNContext_Free(&context);
+  }
+  double* states() { return N_VGetArrayPointer(y); }
+};
+
+void check(int flag, const char* call, const Integrator& integrator) {
+  if (flag < 0)
+    throw HostError(std::string("CVODE: ") + call + " failed: " +
+                    (integrator.lastMessage.empty() ? CVodeGetReturnFlagName(flag)
+                                                    : integrator.lastMessage));
+}
+
+// ---- The run -------------------------------------------------------------------------------
+
+class Run {
+ public:
+  Run(const Fmu& fmu, const SimulationSettings& settings,
+      const std::function<void(double)>& progress)
+      : fmu_(fmu), fmi_(fmu.fmi()), s_(settings), progress_(progress), model_(fmu.fmi()) {}
+
+  ~Run() {
+    if (model_.c != nullptr) fmi_.FreeModelInstance(model_.c);
+  }
+
+  SimulationSummary execute() {
+    const ModelDescription& d = fmu_.description();
+    std::vector<ResolvedAssignment> assignments;
+    for (const Assignment& a : s_.assignments) assignments.push_back(resolve_assignment(d, a));
+    model_.nx = d.numberOfContinuousStates;
+    model_.nz = d.numberOfEventIndicators;
+    if (model_.nx == 0) throw HostError("the model has no continuous states to integrate");
+
+    logSink = LogSink{};
+    logSink.print = s_.log;
+    const fmiCallbackFunctions callbacks{host_logger, std::calloc, std::free};
+    model_.c = fmi_.InstantiateModel(d.modelIdentifier.c_str(), d.guid.c_str(), callbacks,
+                                     s_.log ? fmiTrue : fmiFalse);
+    if (model_.c == nullptr) fail("the model could not be instantiated");
+    call("fmiSetTime", fmi_.SetTime(model_.c, s_.start));
+    for (const ResolvedAssignment& a : assignments) assign(a);
+
+    fmiEventInfo info{};
+    call("fmiInitialize", fmi_.Initialize(model_.c, fmiFalse, s_.tolerance, &info));
+    initialized_ = true;
+    double t = s_.start;
+    if (!settle_events(info, t)) return finish(t);
+
+    setup_integrator(t);
+    long k = 1;
+    double nextOutput = output_time(s_.start, s_.stop, s_.interval, k);
+    while (t < s_.stop) {
+      if (nextTimeEvent_ <= t) {  // a time event now: no integration to reach it
+        if (!handle_event(t)) return finish(t);
+        continue;
+      }
+      const double tstop = std::min(nextOutput, nextTimeEvent_);
+      check(CVodeSetStopTime(integrator_.cvode, tstop), "CVodeSetStopTime", integrator_);
+      const int flag = CVode(integrator_.cvode, tstop, integrator_.y, &t, CV_ONE_STEP);
+      if (flag < 0) integration_failed(flag, t);
+      if (!completed_step(t)) return finish(t);
+      const bool stateEvent = flag == CV_ROOT_RETURN;
+      const bool timeEvent = t >= nextTimeEvent_;
+      if (stateEvent || timeEvent || callEventUpdate_) {
+        if (!handle_event(t)) return finish(t);
+      }
+      while (t >= nextOutput && nextOutput < s_.stop) {
+        ++summary_.outputPoints;
+        nextOutput = output_time(s_.start, s_.stop, s_.interval, ++k);
+      }
+      if (t >= s_.stop) ++summary_.outputPoints;
+      if (progress_) progress_(t);
+    }
+    return finish(t);
+  }
+
+ private:
+  // Without --log the model's own report (a model error, say) was not even written: the
+  // message says where to find it.
+  [[noreturn]] void fail(const std::string& what) {
+    const std::string messages = withheld_messages();
+    const std::string text = messages.empty() ? what : what + ": " + messages;
+    throw HostError(s_.log ? text : text + " (--log shows the model's messages)");
+  }
+
+  void call(const char* name, fmiStatus status) {
+    if (status > fmiWarning) fail(std::string(name) + " returned " + status_name(status));
+  }
+
+  void assign(const ResolvedAssignment& a) {
+    const fmiValueReference vr[] = {a.valueReference};
+    fmiStatus status = fmiOK;
+    switch (a.type) {
+      case VariableType::Real: status = fmi_.SetReal(model_.c, vr, 1, &a.real); break;
+      case VariableType::Integer: status = fmi_.SetInteger(model_.c, vr, 1, &a.integer); break;
+      case VariableType::Boolean: status = fmi_.SetBoolean(model_.c, vr, 1, &a.boolean); break;
+      default: break;
+    }
+    if (status > fmiWarning)
+      fail("setting " + a.variable->name + ": fmiSet" + type_name(a.type) + " returned " +
+           status_name(status));
+  }
+
+  // The event iteration after initialisation or an event update; false when the model asks
+  // to stop.
+  bool settle_events(fmiEventInfo& info, double t) {
+    for (int pass = 0; !info.iterationConverged; ++pass) {
+      if (info.terminateSimulation) break;
+      if (pass == 1000) fail("the event iteration at t = " + std::to_string(t) + " s does not end");
+      call("fmiEventUpdate", fmi_.EventUpdate(model_.c, fmiFalse, &info));
+    }
+    model_.forget_point();
+    if (info.terminateSimulation) {
+      summary_.stoppedByModel = true;
+      return false;
+    }
+    nextTimeEvent_ = info.upcomingTimeEvent ? info.nextEventTime
+                                            : std::numeric_limits<double>::infinity();
+    return true;
+  }
+
+  void setup_integrator(double t) {
+    Integrator& in = integrator_;
+    const sunindextype n = static_cast<sunindextype>(model_.nx);
+    if (SUNContext_Create(nullptr, &in.context) != 0) fail("SUNDIALS: no context");
+    in.y = N_VNew_Serial(n, in.context);
+    in.absoluteTolerance = N_VNew_Serial(n, in.context);
+    if (!in.y || !in.absoluteTolerance) fail("SUNDIALS: out of memory");
+    call("fmiGetContinuousStates", fmi_.GetContinuousStates(model_.c, in.states(), model_.nx));
+    std::vector<double> nominal(model_.nx, 1.0);
+    call("fmiGetNominalContinuousStates",
+         fmi_.GetNominalContinuousStates(model_.c, nominal.data(), model_.nx));
+    for (size_t i = 0; i < model_.nx; ++i)
+      NV_Ith_S(in.absoluteTolerance, i) =
+          s_.tolerance * std::fabs(nominal[i] != 0.0 ? nominal[i] : 1.0);
+    in.cvode = CVodeCreate(CV_BDF, in.context);
+    if (!in.cvode) fail("CVODE: out of memory");
+    check(CVodeSetErrHandlerFn(in.cvode, cvode_messages, &in.lastMessage), "CVodeSetErrHandlerFn",
+          in);
+    check(CVodeInit(in.cvode, rhs, t, in.y), "CVodeInit", in);
+    check(CVodeSetUserData(in.cvode, &model_), "CVodeSetUserData", in);
+    check(CVodeSVtolerances(in.cvode, s_.tolerance, in.absoluteTolerance), "CVodeSVtolerances", in);
+    in.matrix = SUNDenseMatrix(n, n, in.context);
+    in.solver = SUNLinSol_Dense(in.y, in.matrix, in.context);
+    if (!in.matrix || !in.solver) fail("SUNDIALS: out of memory");
+    check(CVodeSetLinearSolver(in.cvode, in.solver, in.matrix), "CVodeSetLinearSolver", in);
+    if (model_.nz > 0)
+      check(CVodeRootInit(in.cvode, static_cast<int>(model_.nz), roots), "CVodeRootInit", in);
+    check(CVodeSetMaxNumSteps(in.cvode, 100000), "CVodeSetMaxNumSteps", in);
+    check(CVodeSetMaxStep(in.cvode, s_.stop - s_.start), "CVodeSetMaxStep", in);
+    set_first_step();
+  }
+
+  // CVODE's own first step after a start can be tiny (some 1e-8 s when nothing moves yet); a
+  // model that records each completed step near an output time would record such a step as
+  // well. A thousandth of the output interval is still a cautious first try, and the error
+  // test shortens it where the model needs that.
+  void set_first_step() {
+    check(CVodeSetInitStep(integrator_.cvode, 1e-3 * std::min(s_.interval, s_.stop - s_.start)),
+          "CVodeSetInitStep", integrator_);
+  }
+
+  [[noreturn]] void integration_failed(int flag, double t) {
+    char at[64];
+    std::snprintf(at, sizeof at, " at t = %.17g s", t);
+    std::string why = model_.failure;
+    if (why.empty()) {
+      why = std::string("the integrator failed") + at + " (" + CVodeGetReturnFlagName(flag) + ")";
+      if (model_.discards > 0)
+        why += ": the model discarded its evaluation " + std::to_string(model_.discards) +
+               " times, also with smaller steps";
+      else if (!integrator_.lastMessage.empty())
+        why += ": " + integrator_.lastMessage;
+    }
+    fail(why);
+  }
+
+  // After each completed step: the model is evaluated at the step's point (unless the last
+  // evaluation was there) and told that the step is done; false when the model asks to stop.
+  bool completed_step(double t) {
+    const double* x = integrator_.states();
+    if (!(model_.indicatorsAtPoint && t == model_.pointTime &&
+          std::equal(x, x + model_.nx, model_.pointStates.begin()))) {
+      indicators_.resize(model_.nz + 1);
+      if (model_.indicators(t, x, indicators_.data()) != fmiOK)
+        fail(model_.failure.empty() ? "fmiGetEventIndicators returned fmiDiscard" : model_.failure);
+    }
+    fmiBoolean callEventUpdate = fmiFalse;
+    call("fmiCompletedIntegratorStep", fmi_.CompletedIntegratorStep(model_.c, &callEventUpdate));
+    callEventUpdate_ = callEventUpdate != fmiFalse;
+    return true;
+  }
+
+  // An event at t: the event update until it settles, new states, the integrator restarted.
+  bool handle_event(double t) {
+    ++summary_.events;
+    // A model that keeps asking for events at the same time would hold the run there for ever.
+    eventsAtTime_ = t == lastEventTime_ ? eventsAtTime_ + 1 : 0;
+    lastEventTime_ = t;
+    if (eventsAtTime_ == 1000)
+      fail("the model asks for event after event at t = " + std::to_string(t) + " s");
+    callEventUpdate_ = false;
+    fmiEventInfo info{};
+    call("fmiEventUpdate", fmi_.EventUpdate(model_.c, fmiFalse, &info));
+    if (!settle_events(info, t)) return false;
+    if (info.stateValuesChanged)
+      call("fmiGetContinuousStates",
+           fmi_.GetContinuousStates(model_.c, integrator_.states(), model_.nx));
+    summary_.steps += steps_so_far();
+    check(CVodeReInit(integrator_.cvode, t, integrator_.y), "CVodeReInit", integrator_);
+    set_first_step();
+    return true;
+  }
+
+  long steps_so_far() {
+    long steps = 0;
+    if (integrator_.cvode) CVodeGetNumSteps(integrator_.cvode, &steps);
+    return steps;
+  }
+
+  SimulationSummary finish(double t) {
+    summary_.steps += steps_so_far();
+    summary_.endTime = t;
+    std::vector<double> x(model_.nx);
+    std::vector<fmiValueReference> vr(model_.nx);
+    call("fmiGetContinuousStates", fmi_.GetContinuousStates(model_.c, x.data(), model_.nx));
+    if (fmi_.GetStateValueReferences(model_.c, vr.data(), model_.nx) > fmiWarning) vr.clear();
+    for (size_t i = 0; i < x.size(); ++i) {
+      const ScalarVariable* v =
+          i < vr.size() ? fmu_.description().base_of(VariableType::Real, vr[i]) : nullptr;
+      summary_.finalStates.emplace_back(v ? v->name : "state " + std::to_string(i + 1), x[i]);
+    }
+    terminate();
+    return summary_;
+  }
+
+ public:
+  // Terminates an initialised instance (so its result is complete) and frees it.
+  void terminate() {
+    if (model_.c == nullptr) return;
+    if (initialized_) fmi_.Terminate(model_.c);
+    initialized_ = false;
+    fmi_.FreeModelInstance(model_.c);
+    model_.c = nullptr;
+  }
+
+ private:
+  const Fmu& fmu_;
+  const FmiFunctions& fmi_;
+  const SimulationSettings& s_;
+  const std::function<void(double)>& progress_;
+  Model model_;
+  Integrator integrator_;
+  SimulationSummary summary_;
+  double nextTimeEvent_ = std::numeric_limits<double>::infinity();
+  double lastEventTime_ = std::numeric_limits<double>::quiet_NaN();
+  int eventsAtTime_ = 0;
+  std::vector<double> indicators_;
+  bool callEventUpdate_ = false;
+  bool initialized_ = false;
+};
+
+}  // namespace
+
+SimulationSummary simulate(const Fmu& fmu, const SimulationSettings& settings,
+                           const std::function<void(double)>& progress) {
+  Run run(fmu, settings, progress);
+  try {
+    return run.execute();
+  } catch (...) {
+    run.terminate();  // the result written so far stays readable
+    throw;
+  }
+}

@@ -1,0 +1,53 @@
+// The simulation loop of tavelo-sim: instantiation, the --set values, initialisation, CVODE
+// (BDF, dense Newton) with root finding on the event indicators, events, the output grid,
+// termination.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/fmu_model.h"
+#include "host/options.h"
+
+struct SimulationSettings {
+  double start = 0.0;
+  double stop = 1.0;
+  double interval = 1e-3;
+  double tolerance = 1e-6;
+  std::vector<Assignment> assignments;
+  bool log = false;  // debug logging, every message on stderr
+};
+
+struct SimulationSummary {
+  long steps = 0;         // completed integrator steps
+  long events = 0;        // state, time and step events handled
+  long outputPoints = 0;  // points of the output grid reached
+  double endTime = 0.0;
+  bool stoppedByModel = false;
+  std::vector<std::pair<std::string, double>> finalStates;  // by name, in state order
+};
+
+// An assignment resolved against the model description: the reference to set and the value,
+// the alias's sign already applied.
+struct ResolvedAssignment {
+  const ScalarVariable* variable = nullptr;  // the one that was named
+  VariableType type = VariableType::Real;
+  fmiValueReference valueReference = 0;
+  double real = 0.0;
+  fmiInteger integer = 0;
+  fmiBoolean boolean = fmiFalse;
+};
+// Throws HostError for an unknown name, a variable that cannot be set, or a value that does
+// not parse as its type.
+ResolvedAssignment resolve_assignment(const ModelDescription& description, const Assignment& a);
+
+// The output times after start: start + k·interval up to the stop time, the stop time last.
+// Returns the k-th point (k >= 1), the stop time once k passes the grid.
+double output_time(double start, double stop, double interval, long k);
+
+// Runs one simulation. The model writes its result into the current directory. Throws
+// HostError on a failure, after the instance has been terminated and freed.
+SimulationSummary simulate(const Fmu& fmu, const SimulationSettings& settings,
+                           const std::function<void(double time)>& progress = {});

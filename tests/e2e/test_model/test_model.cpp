@@ -1,0 +1,288 @@
+// A small FMI 1.0 Model Exchange model for the host tests: a ball under gravity with a few
+// scenarios that a host must handle and that the pendulum does not show (yet): state events,
+// time events, a model that asks to stop, discarded evaluations, failures, step events.
+//
+// States x (height) and v (speed); parameters g, e (restitution), the Integer scenario and the
+// Boolean frozen (nothing moves). Scenarios:
+//   0 a bouncing ball: the indicator x; at its zero crossing v := -e·v
+//   1 x' = -x, and every evaluation more than 0.01 s after the last completed step is discarded
+//   2 x' = v, v' = 0, v := 1 at the time event 0.3 s, the model stops at the time event 0.5 s
+//   3 the ball, but derivatives fail with fmiError from 0.2 s on
+//   4 x' = v, v' = 0; the first completed step at or after 0.25 s asks for an event update,
+//     which sets v := 1
+//   5 a time event at 0.3 s that every event update announces again for the same time
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "fmi/fmi_types.h"
+
+namespace {
+
+constexpr const char* Guid = "{5c0b7d2e-0d6a-4b8e-9d4e-7a1f3c2b9e10}";
+
+struct Instance {
+  fmiCallbackFunctions functions;
+  bool logging = false;
+  bool initialized = false;
+  double time = 0.0;
+  double x = 1.0, v = 0.0;  // states
+  double g = 9.81, e = 0.5;
+  int scenario = 0;
+  int bounces = 0;
+  bool frozen = false;
+  double lastCompleted = 0.0;
+  bool stepEventDone = false;
+  double nextTimeEvent = 0.0;  // scenario 2
+};
+
+Instance* instance = nullptr;
+
+__attribute__((format(printf, 2, 3))) void log(fmiStatus status, const char* format, ...) {
+  if (!instance || (!instance->logging && status < fmiError) || !instance->functions.logger) return;
+  char text[200];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  instance->functions.logger(instance, "TestModel", status, "test", "%s", text);
+}
+
+Instance* of(fmiComponent c) { return static_cast<Instance*>(c); }
+
+void derivatives(const Instance& m, double dx[2]) {
+  dx[0] = dx[1] = 0.0;
+  if (m.frozen) return;
+  switch (m.scenario) {
+    case 0:
+    case 3:
+      dx[0] = m.v;
+      dx[1] = -m.g;
+      break;
+    case 1:
+      dx[0] = -m.x;
+      break;
+    default:
+      dx[0] = m.v;
+      break;
+  }
+}
+
+void event_info_after(Instance& m, fmiEventInfo* info) {
+  info->iterationConverged = fmiTrue;
+  info->stateValueReferencesChanged = fmiFalse;
+  info->terminateSimulation = fmiFalse;
+  info->upcomingTimeEvent =
+      (m.scenario == 2 || m.scenario == 5) && m.nextTimeEvent > 0.0 ? fmiTrue : fmiFalse;
+  if (info->upcomingTimeEvent) info->nextEventTime = m.nextTimeEvent;
+}
+
+}  // namespace
+
+#define TEST_EXPORT extern "C" __attribute__((visibility("default")))
+
+TEST_EXPORT const char* TestModel_fmiGetModelTypesPlatform() { return "standard32"; }
+TEST_EXPORT const char* TestModel_fmiGetVersion() { return "1.0"; }
+
+TEST_EXPORT fmiComponent TestModel_fmiInstantiateModel(fmiString, fmiString guid,
+                                                        fmiCallbackFunctions functions,
+                                                        fmiBoolean loggingOn) {
+  if (instance != nullptr) return nullptr;
+  if (guid == nullptr || std::strcmp(guid, Guid) != 0) {
+    if (functions.logger)
+      functions.logger(nullptr, "TestModel", fmiError, "test", "%s", "wrong GUID");
+    return nullptr;
+  }
+  instance = new Instance();
+  instance->functions = functions;
+  instance->logging = loggingOn != fmiFalse;
+  return instance;
+}
+
+TEST_EXPORT void TestModel_fmiFreeModelInstance(fmiComponent c) {
+  delete of(c);
+  instance = nullptr;
+}
+
+TEST_EXPORT fmiStatus TestModel_fmiSetDebugLogging(fmiComponent c, fmiBoolean on) {
+  of(c)->logging = on != fmiFalse;
+  return fmiOK;
+}
+
+TEST_EXPORT fmiStatus TestModel_fmiSetTime(fmiComponent c, fmiReal t) {
+  of(c)->time = t;
+  return fmiOK;
+}
+
+TEST_EXPORT fmiStatus TestModel_fmiSetContinuousStates(fmiComponent c, const fmiReal x[],
+                                                       size_t nx) {
+  if (nx != 2) return fmiError;
+  of(c)->x = x[0];
+  of(c)->v = x[1];
+  return fmiOK;
+}
+
+TEST_EXPORT fmiStatus TestModel_fmiCompletedIntegratorStep(fmiComponent c,
+                                                          fmiBoolean* callEventUpdate) {
+  Instance& m = *of(c);
+  m.lastCompleted = m.time;
+  *callEventUpdate = fmiFalse;
+  if (m.scenario == 4 && !m.stepEventDone && m.time >= 0.25) *callEventUpdate = fmiTrue;
+  return fmiOK;
+}
+
+TEST_EXPORT fmiStatus TestModel_fmiSetReal(fmiComponent c, const fmiValueReference vr[], size_t n,
+                                          const fmiReal value[]) {
+  Instance& m = *of(c);
+  for (size_t i = 0; i < n; ++i) {
+    double* target[] = {&m.x, &m.v, nullptr, nullptr, &m.g, &m.e};
+    if (vr[i] >= 6 || target[vr[i]] == nullptr) return fmiError;
+    *target[vr[i]] = value[i];
+  }
+  return fmiOK;
+}
+
+TEST_EXPORT fmiStatus TestModel_fmiSetInteger(fmiComponent c, const fmiValueReference vr[],
+                                             size_t n, const fmiInteger value[]) {
+  for (size_t i = 0; i < n; ++i) {
+    if (vr[i] != 0) return fmiError;
+    of(c)->scenario = value[i];
+  }
+  return fmiOK;
+}
+
+TEST_EXPORT fmiStatus TestModel_fmiSetBoolean(fmiComponent c, const fmiValueReference vr[],
+                                             size_t n, const fmiBoolean value[]) {
+  for (size_t i = 0; i < n; ++i) {
+    if (vr[i] != 0) return fmiError;
+    of(c)->frozen = value[i] != fmiFalse;
+  }
+  return fmiOK;
+}
+
+TEST_EXPORT fmiStatus TestModel_fmiSetString(fmiComponent, const fmiValueReference[], size_t n,
+                                            const fmiString[]) {
+  return n == 0 ? fmiOK : fmiError;
+}
+
+TEST_EXPORT fmiStatus TestModel_fmiInitialize(fmiComponent c, fmiBoolean, fmiReal,
+                                             fmiEventInfo* info) {
+  Instance& m = *of(c);
+  m.initialized = true;
+  m.lastCompleted = m.time;
+  if (m.scenario == 2 || m.scenario == 5) m.nextTimeEvent = 0.3;
+  info->stateValuesChanged = fmiFalse;
+  event_info_after(m, info);
+  return fmiOK;
+}
+
+TEST_EXPORT fmiStatus TestModel_fmiGetDerivatives(fmiComponent c, fmiReal dx[], size_t nx) {
+  Instance& m = *of(c);
+  if (nx != 2) return fmiError;
+  if (m.scenario == 1 && m.time > m.lastCompleted + 0.01) {
+    log(fmiDiscard, "refusing a step to %g s", m.time);
+    return fmiDiscard;
+  }
+  if (m.scenario == 3 && m.time >= 0.2) {
+    log(fmiError, "the test model fails at t = %g s", m.time);
+    return fmiError;
+  }
+  derivatives(m, dx);
+  return fmiOK;
+}
+
+TEST_EXPORT fmiStatus TestModel_fmiGetEventIndicators(fmiComponent c, fmiReal z[], size_t ni) {
+  if (ni != 1) return fmiError;
+  z[0] = of(c)->x;
+  return fmiOK;
+}
+
+TEST_EXPORT fmiStatus TestModel_fmiGetReal(fmiComponent c, const fmiValueReference vr[], size_t n,
+                                          fmiReal value[]) {
+  Instance& m = *of(c);
+  double dx[2];
+  derivatives(m, dx);
+  for (size_t i = 0; i < n; ++i) {
+    const double values[] = {m.x, m.v, dx[0], dx[1], m.g, m.e};
+    if (vr[i] >= 6) return fmiError;
+    value[i] = values[vr[i]];
+  }
+  return fmiOK;
+}
+
+TEST_EXPORT fmiStatus TestModel_fmiGetInteger(fmiComponent c, const fmiValueReference vr[],
+                                             size_t n, fmiInteger value[]) {
+  for (size_t i = 0; i < n; ++i) {
+    if (vr[i] > 1) return fmiError;
+    value[i] = vr[i] == 0 ? of(c)->scenario : of(c)->bounces;
+  }
+  return fmiOK;
+}
+
+TEST_EXPORT fmiStatus TestModel_fmiGetBoolean(fmiComponent c, const fmiValueReference vr[],
+                                             size_t n, fmiBoolean value[]) {
+  for (size_t i = 0; i < n; ++i) {
+    if (vr[i] != 0) return fmiError;
+    value[i] = of(c)->frozen ? fmiTrue : fmiFalse;
+  }
+  return fmiOK;
+}
+
+TEST_EXPORT fmiStatus TestModel_fmiGetString(fmiComponent, const fmiValueReference[], size_t n,
+                                            fmiString[]) {
+  return n == 0 ? fmiOK : fmiError;
+}
+
+TEST_EXPORT fmiStatus TestModel_fmiEventUpdate(fmiComponent c, fmiBoolean, fmiEventInfo* info) {
+  Instance& m = *of(c);
+  info->stateValuesChanged = fmiFalse;
+  if ((m.scenario == 0 || m.scenario == 3) && m.x <= 1e-9 && m.v < 0.0) {
+    m.v = -m.e * m.v;
+    m.x = 0.0;  // on the ground, not a rounding error below it
+    ++m.bounces;
+    info->stateValuesChanged = fmiTrue;
+  }
+  bool terminate = false;
+  if (m.scenario == 2 && m.nextTimeEvent > 0.0 && m.time >= m.nextTimeEvent) {
+    if (m.nextTimeEvent == 0.3) {
+      m.v = 1.0;
+      m.nextTimeEvent = 0.5;
+      info->stateValuesChanged = fmiTrue;
+    } else {
+      terminate = true;
+    }
+  }
+  if (m.scenario == 4 && !m.stepEventDone && m.time >= 0.25) {
+    m.stepEventDone = true;
+    m.v = 1.0;
+    info->stateValuesChanged = fmiTrue;
+  }
+  event_info_after(m, info);
+  info->terminateSimulation = terminate ? fmiTrue : fmiFalse;
+  return fmiOK;
+}
+
+TEST_EXPORT fmiStatus TestModel_fmiGetContinuousStates(fmiComponent c, fmiReal x[], size_t nx) {
+  if (nx != 2) return fmiError;
+  x[0] = of(c)->x;
+  x[1] = of(c)->v;
+  return fmiOK;
+}
+
+TEST_EXPORT fmiStatus TestModel_fmiGetNominalContinuousStates(fmiComponent, fmiReal x[],
+                                                             size_t nx) {
+  for (size_t i = 0; i < nx; ++i) x[i] = 1.0;
+  return fmiOK;
+}
+
+TEST_EXPORT fmiStatus TestModel_fmiGetStateValueReferences(fmiComponent, fmiValueReference vr[],
+                                                          size_t nx) {
+  for (size_t i = 0; i < nx; ++i) vr[i] = static_cast<fmiValueReference>(i);
+  return fmiOK;
+}
+
+TEST_EXPORT fmiStatus TestModel_fmiTerminate(fmiComponent c) {
+  of(c)->initialized = false;
+  return fmiOK;
+}
