@@ -275,6 +275,8 @@ double& friction_iteration_variable(const ModelEntryArguments& a, int slot) {
 
 void save_friction_iteration_variables(const ModelEntryArguments& a,
                                        double (&values)[FrictionIterationVariableCount]) {
+  // Unrolled, each slot's array and position are known where it is read.
+#pragma GCC unroll 21
   for (int i = 0; i < FrictionIterationVariableCount; ++i) {
     const IterationSlot& s = iterationSlots[i];
     values[i] = s.derivative ? a.derivatives[s.position] : a.auxiliaries[s.position];
