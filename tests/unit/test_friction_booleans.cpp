@@ -250,6 +250,39 @@ TEST_F(FrictionBooleansTest, SweepLogsChangesInItsOrder) {
   EXPECT_TRUE(quiet.texts().empty());
 }
 
+// The logged value of a changed Boolean comes from a second evaluation of its rule, which calls
+// event_relation once more for the relations it reaches: during initialisation that second call
+// widens the offset of a relation far from its switching point from a millionth of its epsilon
+// to the epsilon, so with change logging on the hysteresis after the sweep differs.
+TEST_F(FrictionBooleansTest, LoggingEvaluatesTheRulesOfChangedBooleansAgain) {
+  struct Case {
+    int printFlags;
+    double hyst;  // of relation 3, armJoint.w > 0
+  };
+  for (const Case c : {Case{PrintFlagEvents, -1e-10}, Case{0, -1e-16}}) {
+    SCOPED_TRACE(c.printFlags);
+    SetUp();
+    LogCapture log;
+    modelRuntime.event = 1;
+    modelRuntime.initial = 1;
+    modelRuntime.EventEpsilon = 1e-10;
+    modelRuntime.printFlags = c.printFlags;
+    set_pre_modes(ModeUnknown, ModeUnknown);
+    x[1] = 0.5;  // the arm starts forward by the initial term
+    w[fp::ArmLocked] = w[fp::PendulumLocked] = 1.0;
+    EXPECT_EQ(boolean_pass(1), 1);
+    EXPECT_EQ(booleans(), (std::vector<double>{1, 0, 0, 0, 0, 1}));
+    EXPECT_EQ(relation_hysteresis.hyst[3], c.hyst);
+    EXPECT_EQ(ei[6], 0.5 - c.hyst);
+    EXPECT_EQ(ei[7], 0.5 - c.hyst);
+    const Lines expected =
+        c.printFlags ? Lines{"  Variable armBearingFriction.startForward = 1 at time 0\n",
+                             "  Variable armBearingFriction.locked = 0 at time 0\n"}
+                     : Lines{};
+    EXPECT_EQ(log.texts(), expected);
+  }
+}
+
 // The step shortening at events. Both bearings after a Backward mode: each sweep reaches only
 // relation 2 (armJoint.w > w_small) and relation 10 (pendulumJoint.w > w_small), whose
 // differences are the speeds (w_small 0). The crossings are set up through the differences
@@ -285,6 +318,7 @@ class StepShorteningTest : public FrictionBooleansTest {
 TEST_F(StepShorteningTest, StepGoesJustPastTheFirstCrossing) {
   const double justBelow = std::nextafter(0.999, 0.0);
   const double twoPow41 = std::ldexp(1.0, 41);
+  const double atTolerance = 0.5 + 1e-12;  // its crossing fraction, exact: 1 - it is exact
   struct Case {
     const char* what;
     double before2, after2, before10, after10;  // relation 2's and 10's differences
@@ -297,6 +331,12 @@ TEST_F(StepShorteningTest, StepGoesJustPastTheFirstCrossing) {
       {"two crossings close together", -1, 1, -1025, 1023, "0.500244140625"},
       // 0.5 and 0.5 + 2^-41: less than 1e-12 apart, the second is no next crossing.
       {"two crossings within the tolerance", -1, 1, -(twoPow41 + 2), twoPow41 - 2, "0.501"},
+      // The same two the other way round: the crossing it replaces as the first is no next one.
+      {"a crossing within the tolerance before the first found", -(twoPow41 + 2), twoPow41 - 2,
+       -1, 1, "0.501"},
+      // 0.5 and 0.5 + 1e-12 exactly: not more than the tolerance apart.
+      {"two crossings the tolerance apart", -1, 1, -atTolerance, 1 - atTolerance, "0.501"},
+      {"the same two the other way round", -atTolerance, 1 - atTolerance, -1, 1, "0.501"},
       {"one crossing at 0.999", -0.999, 0.001, 5, 5, nullptr},
       // No next crossing: the midpoint to the full step, (0.999 + 1)/2.
       {"one crossing just below 0.999", -justBelow, 1 - justBelow, 5, 5, "0.9994999999999999"},

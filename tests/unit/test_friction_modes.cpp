@@ -25,6 +25,7 @@ class FrictionModesTest : public FrictionTest {
       if (relation_hysteresis.evaluatedBefore[k]) out.push_back(k);
     return out;
   }
+  void level_three_outputs_to_the_last_bit(int set);
   int32_t demand_ = DemandOutputs;
   int32_t QiErr_ = 0;
 };
@@ -79,6 +80,23 @@ TEST_F(FrictionModesTest, ModeRules) {
       EXPECT_EQ(evaluated(), reached);
     }
   }
+}
+
+// The pendulum's mode is decided before the arm's: at an event where both start to move, the
+// relations switch in that order.
+TEST_F(FrictionModesTest, PendulumModeIsDecidedBeforeTheArms) {
+  LogCapture log;
+  modelRuntime.event = 1;
+  modelRuntime.printFlags = PrintFlagEvents;
+  set_pre_modes(ModeFree, ModeFree);
+  x[1] = 0.5;
+  x[3] = -0.25;
+  friction_modes_and_outputs(args());
+  EXPECT_EQ(log.texts(),
+            (Lines{"Expression pendulumJoint.w < 0 became true ( (pendulumJoint.w)-(0) = -0.25 )\n",
+                   "Expression armJoint.w > 0 became true ( (armJoint.w)-(0) = 0.5 )\n"}));
+  EXPECT_EQ(w[fp::PendulumMode], ModeBackward);
+  EXPECT_EQ(w[fp::ArmMode], ModeForward);
 }
 
 // The three calls of a pass: at initialisation the pre values become Unknown and false; at
@@ -152,6 +170,56 @@ TEST_F(FrictionModesTest, PreValueUpdates) {
       EXPECT_TRUE(log.texts().empty());
     }
   }
+}
+
+// What the first pass of an initialisation leaves for the second: the rules of the first pass
+// take the discrete values that stand before the call as pre values (the update inside the
+// initial section runs with initial cleared), while the pass itself ends with the pre values at
+// Unknown and false again. Here a previous run left the arm Forward and the pendulum Backward;
+// both at rest, so Unknown pre values would have held both bearings.
+struct PassStart {
+  double preValues[DiscreteCount];
+  double armLocked, pendulumLocked;
+  std::vector<int> evaluated;
+};
+std::vector<PassStart> passStarts;
+
+void record_pass_start(const ModelEntryArguments& a) {
+  PassStart p;
+  for (int k = 0; k < DiscreteCount; ++k) p.preValues[k] = preValues[k];
+  p.armLocked = a.auxiliaries[fp::ArmLocked];
+  p.pendulumLocked = a.auxiliaries[fp::PendulumLocked];
+  for (int k = 0; k < 16; ++k)
+    if (relation_hysteresis.evaluatedBefore[k]) p.evaluated.push_back(k);
+  passStarts.push_back(p);
+}
+
+TEST_F(FrictionModesTest, FirstInitialisationPassTakesTheValuesBeforeTheCallAsPreValues) {
+  x = {0.0, 0.0, StartAngle, 0.0, 0.0};
+  w[fp::ArmMode] = ModeForward;
+  w[fp::PendulumMode] = ModeBackward;
+  for (const int p : {fp::ArmStartForward, fp::ArmStartBackward, fp::PendulumStartForward,
+                      fp::PendulumStartBackward})
+    w[p] = 0.0;
+  w[fp::ArmLocked] = w[fp::PendulumLocked] = 1.0;
+  passStarts.clear();
+  tavelo_test_pass_hook = &record_pass_start;
+  ASSERT_EQ(call(DemandInitialize), 0);
+  tavelo_test_pass_hook = nullptr;
+
+  ASSERT_GE(passStarts.size(), 2u);
+  const PassStart& second = passStarts[1];
+  // Both bearings slid in the first pass: after Forward and Backward nothing locks them.
+  EXPECT_EQ(second.armLocked, 0.0);
+  EXPECT_EQ(second.pendulumLocked, 0.0);
+  // The relations the first pass reached: the arm's after Forward (3, 6, 7), the pendulum's
+  // after Backward (10, 11, 15); Unknown pre values would have reached 3, 7, 11 and 15 only.
+  EXPECT_EQ(second.evaluated, (std::vector<int>{3, 6, 7, 10, 11, 15}));
+  const double initialValues[DiscreteCount] = {3.0, 3.0, 0.0, 0.0, 0.0, 0.0};
+  for (int k = 0; k < DiscreteCount; ++k) EXPECT_EQ(second.preValues[k], initialValues[k]) << k;
+  // At rest both modes end Stuck.
+  EXPECT_EQ(w[fp::ArmMode], ModeStuck);
+  EXPECT_EQ(w[fp::PendulumMode], ModeStuck);
 }
 
 TEST_F(FrictionModesTest, EqualPreValuesAreNoChangeAndWithoutTheBitNothingIsLogged) {
@@ -261,6 +329,99 @@ TEST_F(FrictionModesTest, LevelThreeOutputs) {
   EXPECT_EQ(w[1323], 0.421 * std::cos(2.0));
   EXPECT_EQ(w[1719], w[1264] - 0.05 * ca);
   EXPECT_EQ(w[1721], w[1266] - 0.05 * -sa);
+}
+
+// The level-3 outputs to the last bit, from inputs whose products and sums round: each one at
+// its own position, with its sums and products grouped as the model's equations group them.
+TEST_F(FrictionModesTest, LevelThreeOutputsToTheLastBit) {
+  // A few sets of distinct inputs that are no short binary fractions: a regrouped sum rounds
+  // differently for some of them.
+  for (int set = 0; set < 16; ++set) {
+    SCOPED_TRACE(set);
+    SetUp();
+    level_three_outputs_to_the_last_bit(set);
+  }
+}
+
+void FrictionModesTest::level_three_outputs_to_the_last_bit(int set) {
+  for (int k = 0; k < ModelAuxiliaryCount; ++k)
+    if (k != fp::ArmMode && k != fp::PendulumMode)
+      w[k] = std::sqrt(k + 2.0 + set) / (k % 2 ? -7 : 3);
+  for (int k = 0; k < ModelParameterCount; ++k) dp[k] = std::sqrt(k + 5.0 + set) / 11;
+  x = {std::sqrt(0.3 + set), std::sqrt(0.7 + set), std::sqrt(1.9 + set), -std::sqrt(1.3 + set),
+       0.0};
+  F[1] = std::sqrt(0.17 + set);
+  set_pre_modes(ModeStuck, ModeStuck);
+  const std::vector<double> in = w;
+  const double Ta11 = in[994], Ta13 = in[996], Ta31 = in[1000], Ta33 = in[1002];
+  const double Tp21 = in[1356], Tp23 = in[1358], Tp31 = in[1359], Tp33 = in[1361];
+  const double c = in[1672], s = in[1673], R32 = in[1675], R33 = in[1676];
+  const double wa = x[1], wp = x[3];
+  friction_modes_and_outputs(args());
+
+  // Copies of orientations and angular velocities.
+  const struct {
+    int position;
+    double value;
+  } copies[] = {
+      {1571, Ta13}, {1047, Ta13}, {1569, Ta11}, {1045, Ta11}, {1577, Ta33},
+      {1053, Ta33}, {1575, Ta31}, {1051, Ta31}, {1579, wa},   {1055, wa},
+      {1004, wa},   {1362, wp},   {1677, wp},   {1357, c},    {1360, R32},
+      {1353, Ta11}, {1355, Ta13}, {1304, Ta11}, {1306, Ta13}, {1307, Tp21},
+      {1308, c},    {1309, Tp23}, {1310, Tp31}, {1311, R32},  {1312, Tp33},
+      {1313, wp},   {1314, in[1363]},           {1315, in[1364]},
+  };
+  for (const auto& e : copies) EXPECT_EQ(w[e.position], e.value) << e.position;
+
+  // Forces and torques of the arm joint and body.
+  const double f1006 = -(c * in[1648] + R32 * in[1649]);
+  const double t1060 =
+      ((in[1115] * F[1] + (wa * in[1121]) * wa) + in[1065] * in[1059]) - in[1066] * in[1058];
+  const double t1062 =
+      ((in[1121] * F[1] - (wa * in[1115]) * wa) + in[1064] * in[1058]) - in[1065] * in[1057];
+  const double t1019 = s * in[1651] + R33 * in[1652];
+  const double t1009 = 0.245 * f1006 - t1019;
+  const double f1548 = in[1647] - in[1057];
+  const double f1550 = -(in[1059] + in[1007]);
+  const double t1551 = in[1650] - t1060;
+  const double t1553 = -(t1062 + t1009);
+  const double r1264 = 0.245 * Ta11, r1266 = 0.245 * Ta13;
+  const struct {
+    int position;
+    double value;
+  } computed[] = {
+      {1548, f1548},
+      {1006, f1006},
+      {1549, -(in[1058] + f1006)},
+      {1550, f1550},
+      {1060, t1060},
+      {1551, t1551},
+      {1062, t1062},
+      {1019, t1019},
+      {1009, t1009},
+      {1553, t1553},
+      {1748, x[0] - dp[56]},
+      {1767, x[2] - dp[57]},
+      {1266, r1266},
+      {1264, r1264},
+      {1270, (-0.245 * Ta33) * wa},
+      {1268, (-0.245 * Ta31) * wa},
+      {1535, -(Ta13 * f1548 + Ta33 * f1550)},
+      {1534, -(Ta11 * f1548 + Ta31 * f1550)},
+      {1537, -(Ta13 * t1551 + Ta33 * t1553)},
+      {1536, -(Ta11 * t1551 + Ta31 * t1553)},
+      {1246, Ta11 * in[1220] + Ta31 * dp[16]},
+      {1247, Ta13 * in[1220] + Ta33 * dp[16]},
+      {1324, 0.421 * Tp23 + r1266},
+      {1322, 0.421 * Tp21 + r1264},
+      {1323, 0.421 * c},
+      {1514, ((Ta11 * in[1491] + r1264) + Tp21 * dp[36]) + Tp31 * dp[37]},
+      {1515, c * dp[36] + R32 * dp[37]},
+      {1516, ((Ta13 * in[1491] + r1266) + Tp23 * dp[36]) + Tp33 * dp[37]},
+      {1719, r1264 - 0.05 * Ta11},
+      {1721, r1266 - 0.05 * Ta13},
+  };
+  for (const auto& e : computed) EXPECT_EQ(w[e.position], e.value) << e.position;
 }
 
 // A derivative request solves level 2 only and keeps the solution for the next solve; a
