@@ -58,6 +58,7 @@ void result_file_close(ResultFile* result);
 // the largest float or infinity exactly as IEEE rounding gives them. Inline: every row converts
 // each of its values.
 inline float result_float(double value) {
+  if (std::fabs(value) <= FLT_MAX) return static_cast<float>(value);  // nearly every value
   // Halfway between the largest float and 2^128: from here on IEEE rounding overflows.
   constexpr double overflow = 0x1.ffffffp+127;
   if (value >= overflow) return INFINITY;
