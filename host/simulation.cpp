@@ -330,9 +330,9 @@ class Run {
       const bool stateEvent = flag == CV_ROOT_RETURN;
       const bool timeEvent = t >= nextTimeEvent_;
       // The step's end is evaluated again where it is an output point (or lies so near one that
-      // a row may fall there) and at an event. At any other end the integrator's root search
-      // has just evaluated the indicators there; the model is handed the step's states again
-      // after the output points and told that the step is done.
+      // a row may fall there) and at an event. At any other end nothing is recorded or decided
+      // (the integrator's root search has evaluated the indicators there already): the model is
+      // handed the step's states again after the output points and told that the step is done.
       completed_step(t, integrator_.states(),
                      stateEvent || timeEvent || t >= s_.stop || near_output_point(t));
       if (stateEvent || timeEvent || callEventUpdate_) {
