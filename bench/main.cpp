@@ -30,8 +30,8 @@ class RecordingReporter : public benchmark::ConsoleReporter {
     for (const Run& run : runs) {
       if (run.error_occurred) continue;
       if (!run.aggregate_name.empty() && run.aggregate_name != "mean") continue;
-      const std::string name = run.benchmark_name();
-      seconds[name.substr(0, name.find('/'))] =
+      // The registered name, without arguments, repetitions or the aggregate's suffix.
+      seconds[run.run_name.function_name] =
           run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
     }
   }

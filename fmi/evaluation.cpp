@@ -2,6 +2,7 @@
 // indicators, event updates and the completed step.
 #include "fmi/evaluation.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "fmi/fmi_functions.h"
@@ -152,7 +153,7 @@ fmiStatus get_evaluated(fmiComponent c, fmiReal out[], size_t count, const Evalu
     }
   }
   const double* values = m->*what.values;
-  for (size_t i = 0; i < n; ++i) out[i] = values[i];
+  std::copy_n(values, n, out);
   return status;
 }
 

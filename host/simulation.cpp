@@ -231,6 +231,7 @@ void cvode_messages(int code, const char* module, const char* function, char* me
 struct Integrator {
   SUNContext context = nullptr;
   N_Vector y = nullptr;
+  N_Vector output = nullptr;  // the states at an output point
   N_Vector absoluteTolerance = nullptr;
   SUNMatrix matrix = nullptr;
   SUNLinearSolver solver = nullptr;
@@ -242,6 +243,7 @@ struct Integrator {
     if (solver) SUNLinSolFree(solver);
     if (matrix) SUNMatDestroy(matrix);
     if (absoluteTolerance) N_VDestroy(absoluteTolerance);
+    if (output) N_VDestroy(output);
     if (y) N_VDestroy(y);
     if (context) SUNContext_Free(&context);
   }
@@ -256,6 +258,9 @@ void check(int flag, const char* call, const Integrator& integrator) {
 }
 
 // ---- The run -------------------------------------------------------------------------------
+
+// How near to an output point, in output intervals, a step may end without ending on it.
+constexpr double OutputMargin = 1e-3;
 
 class Run {
  public:
@@ -298,13 +303,38 @@ class Run {
         if (!handle_event(t)) return finish(t);
         continue;
       }
-      const double tstop = std::min(nextOutput, nextTimeEvent_);
-      check(CVodeSetStopTime(integrator_.cvode, tstop), "CVodeSetStopTime", integrator_);
-      const int flag = CVode(integrator_.cvode, tstop, integrator_.y, &t, CV_ONE_STEP);
+      check(CVodeSetStopTime(integrator_.cvode, step_stop(t, k)), "CVodeSetStopTime",
+            integrator_);
+      const int flag = CVode(integrator_.cvode, s_.stop, integrator_.y, &t, CV_ONE_STEP);
       if (flag < 0) integration_failed(flag, t);
-      if (!completed_step(t)) return finish(t);
+      // The output points the step passed: the states there from the step's interpolating
+      // polynomial, evaluated and completed like a step of their own.
+      bool restarted = false;
+      while (nextOutput < t) {
+        const double at = nextOutput;
+        ++summary_.outputPoints;
+        nextOutput = output_time(s_.start, s_.stop, s_.interval, ++k);
+        check(CVodeGetDky(integrator_.cvode, at, 0, integrator_.output), "CVodeGetDky",
+              integrator_);
+        completed_step(at, N_VGetArrayPointer(integrator_.output), true);
+        if (callEventUpdate_) {
+          // The model asks for an event there: the run goes on from that point.
+          N_VScale(1.0, integrator_.output, integrator_.y);
+          t = at;
+          if (!handle_event(t)) return finish(t);
+          restarted = true;
+          break;
+        }
+      }
+      if (restarted) continue;
       const bool stateEvent = flag == CV_ROOT_RETURN;
       const bool timeEvent = t >= nextTimeEvent_;
+      // The step's end is evaluated again where it is an output point (or lies so near one that
+      // a row may fall there) and at an event. At any other end nothing is recorded or decided
+      // (the integrator's root search has evaluated the indicators there already): the model is
+      // handed the step's states again after the output points and told that the step is done.
+      completed_step(t, integrator_.states(),
+                     stateEvent || timeEvent || t >= s_.stop || near_output_point(t));
       if (stateEvent || timeEvent || callEventUpdate_) {
         if (!handle_event(t)) return finish(t);
       }
@@ -368,8 +398,9 @@ class Run {
     const sunindextype n = static_cast<sunindextype>(model_.nx);
     if (SUNContext_Create(nullptr, &in.context) != 0) fail("SUNDIALS: no context");
     in.y = N_VNew_Serial(n, in.context);
+    in.output = N_VNew_Serial(n, in.context);
     in.absoluteTolerance = N_VNew_Serial(n, in.context);
-    if (!in.y || !in.absoluteTolerance) fail("SUNDIALS: out of memory");
+    if (!in.y || !in.output || !in.absoluteTolerance) fail("SUNDIALS: out of memory");
     call("fmiGetContinuousStates", fmi_.GetContinuousStates(model_.c, in.states(), model_.nx));
     std::vector<double> nominal(model_.nx, 1.0);
     call("fmiGetNominalContinuousStates",
@@ -404,6 +435,32 @@ class Run {
           "CVodeSetInitStep", integrator_);
   }
 
+  // CVODE takes its own steps; the stop time and time events end a step early. So does an
+  // output point that the next step would end just after: the step ends on it instead. A step
+  // that would end just before one ends a little earlier. A model that records completed steps
+  // near output times then sees one such step, not two a hair's breadth apart. k is the index
+  // of the next output point.
+  double step_stop(double t, long k) {
+    const double stop = std::min(s_.stop, nextTimeEvent_);
+    sunrealtype h = 0.0;
+    if (CVodeGetCurrentStep(integrator_.cvode, &h) != CV_SUCCESS || !(h > 0.0)) return stop;
+    const double end = t + h;
+    const double margin = OutputMargin * s_.interval;
+    const long nearest = std::max(k, std::lround((end - s_.start) / s_.interval));
+    const double point = output_time(s_.start, s_.stop, s_.interval, nearest);
+    if (point <= end && end - point < margin && point > t) return std::min(stop, point);
+    if (point > end && point - end < margin && point - margin > t)
+      return std::min(stop, point - margin);
+    return stop;
+  }
+
+  // Whether t lies within the margin of an output point.
+  bool near_output_point(double t) const {
+    const long nearest = std::max(1L, std::lround((t - s_.start) / s_.interval));
+    return std::fabs(t - output_time(s_.start, s_.stop, s_.interval, nearest)) <
+           OutputMargin * s_.interval;
+  }
+
   [[noreturn]] void integration_failed(int flag, double t) {
     char at[64];
     std::snprintf(at, sizeof at, " at t = %.17g s", t);
@@ -419,12 +476,16 @@ class Run {
     fail(why);
   }
 
-  // After each completed step: the model is evaluated at the step's point (unless the last
-  // evaluation was there) and told that the step is done; false when the model asks to stop.
-  bool completed_step(double t) {
-    const double* x = integrator_.states();
-    if (!(model_.indicatorsAtPoint && t == model_.pointTime &&
-          std::equal(x, x + model_.nx, model_.pointStates.begin()))) {
+  // After each completed step and at each output point: the model is handed the point and, if
+  // `evaluate`, evaluated there (unless the last evaluation was there); then it is told that the
+  // step is done.
+  void completed_step(double t, const double* x, bool evaluate) {
+    if (!evaluate) {
+      if (model_.set_point(t, x) > fmiWarning)
+        fail(model_.failure.empty() ? "the model discarded the states of a completed step"
+                                    : model_.failure);
+    } else if (!(model_.indicatorsAtPoint && t == model_.pointTime &&
+                 std::equal(x, x + model_.nx, model_.pointStates.begin()))) {
       indicators_.resize(model_.nz + 1);
       if (model_.indicators(t, x, indicators_.data()) != fmiOK)
         fail(model_.failure.empty() ? "fmiGetEventIndicators returned fmiDiscard" : model_.failure);
@@ -432,7 +493,6 @@ class Run {
     fmiBoolean callEventUpdate = fmiFalse;
     call("fmiCompletedIntegratorStep", fmi_.CompletedIntegratorStep(model_.c, &callEventUpdate));
     callEventUpdate_ = callEventUpdate != fmiFalse;
-    return true;
   }
 
   // An event at t: the event update until it settles, new states, the integrator restarted.

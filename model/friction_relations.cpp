@@ -248,7 +248,6 @@ int friction_boolean_pass(const ModelEntryArguments& a, int pass) {
     return passChanged;
   }
 
-  for (int i = 0; i < FrictionIterationVariableCount; ++i)
-    fs.oldValues[i] = friction_iteration_variable(a, i);
+  save_friction_iteration_variables(a, fs.oldValues);
   return passChanged;
 }

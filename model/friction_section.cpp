@@ -76,7 +76,7 @@ double acceleration_offset(const BearingState& s, double tau0Max) {
 double arm_table(const ModelEntryArguments& a, double u, const char* callText) {
   push_call_text(callText);
   // The frame stays on the stack until the equation of armJoint.der(w) ends.
-  return Modelica::Math::tempInterpol1(u, RealArrayWrap(&a.auxiliaries[fp::ArmTauPos], 2, 2, 2), 2);
+  return Modelica::Math::tempInterpol1_two_rows(u, &a.auxiliaries[fp::ArmTauPos]);
 }
 
 // Every quantity of the two torque balances that one pass needs, from the current values.
@@ -271,6 +271,16 @@ bool finite_states(const double* x) {
 double& friction_iteration_variable(const ModelEntryArguments& a, int slot) {
   const IterationSlot& s = iterationSlots[slot];
   return s.derivative ? a.derivatives[s.position] : a.auxiliaries[s.position];
+}
+
+void save_friction_iteration_variables(const ModelEntryArguments& a,
+                                       double (&values)[FrictionIterationVariableCount]) {
+  // Unrolled, each slot's array and position are known where it is read.
+#pragma GCC unroll 21
+  for (int i = 0; i < FrictionIterationVariableCount; ++i) {
+    const IterationSlot& s = iterationSlots[i];
+    values[i] = s.derivative ? a.derivatives[s.position] : a.auxiliaries[s.position];
+  }
 }
 
 void joint_kinematics(const ModelEntryArguments& a) {

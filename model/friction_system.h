@@ -68,3 +68,6 @@ int friction_boolean_pass(const ModelEntryArguments& a, int pass);
 
 // The iteration variables in the order the step shortening walks them.
 double& friction_iteration_variable(const ModelEntryArguments& a, int slot);
+// Copies all the iteration variables, in that order.
+void save_friction_iteration_variables(const ModelEntryArguments& a,
+                                       double (&values)[FrictionIterationVariableCount]);

@@ -42,6 +42,22 @@ double tempInterpol1(double u, RealArray table, int column) {
   return result;
 }
 
+double tempInterpol1_two_rows(double u, const double* table) {
+  // With two rows the interval always starts at row 1, wherever u lies.
+  const double u1 = table[0];
+  const double u2 = table[2];
+  const double y1 = table[1];
+  const double y2 = table[3];
+  const double numerator = (u - u1) * (y2 - y1);
+  const double denominator = u2 - u1;
+  if (denominator == 0) {
+    FunctionFrame frame{"Modelica.Math.tempInterpol1", modelRuntime.functionStack};
+    modelRuntime.functionStack = &frame;
+    model_division_by_zero("(y2-y1)*(u-u1)", numerator, "u2-u1", denominator);
+  }
+  return y1 + numerator / denominator;
+}
+
 namespace Vectors {
 
 double length(RealArray v) {

@@ -10,6 +10,12 @@ namespace Modelica::Math {
 // first and last intervals are extended beyond the table's ends.
 double tempInterpol1(double u, RealArray table, int column);
 
+// tempInterpol1(u, table, 2) for a table of two rows whose four elements stand row-major at
+// `table`, read directly instead of through an array record: the same arithmetic in the same
+// order, and the same model error (with the function's frame on the stack) for two equal
+// abscissas.
+double tempInterpol1_two_rows(double u, const double* table);
+
 namespace Vectors {
 // The Euclidean length of the vector v.
 double length(RealArray v);

@@ -2,8 +2,6 @@
 // doing the numbering, naming and sampling in the writer's phases.
 #include "results/result_writer.h"
 
-#include <cfloat>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -186,16 +184,6 @@ void close_file(ResultFile* result) {
 }
 
 }  // namespace
-
-float result_float(double value) {
-  // Halfway between the largest float and 2^128: from here on IEEE rounding overflows.
-  constexpr double overflow = 0x1.ffffffp+127;
-  if (value >= overflow) return INFINITY;
-  if (value <= -overflow) return -INFINITY;
-  if (value > FLT_MAX) return FLT_MAX;
-  if (value < -FLT_MAX) return -FLT_MAX;
-  return static_cast<float>(value);
-}
 
 void result_file_phase(const ResultPhaseArguments& a) {
   ResultWriterPhase = a.phase;

@@ -11,6 +11,8 @@
 // the exit status is 1. Failed row appends and a failed close are not reported.
 #pragma once
 
+#include <cfloat>
+#include <cmath>
 #include <cstdint>
 
 #include "results/result_file.h"
@@ -53,5 +55,15 @@ void result_file_write_row(ResultFile* result, double time, double t1, const dou
 void result_file_close(ResultFile* result);
 
 // A double as the nearest 4-byte float (ties to even); values beyond the float range become
-// the largest float or infinity exactly as IEEE rounding gives them.
-float result_float(double value);
+// the largest float or infinity exactly as IEEE rounding gives them. Inline: every row converts
+// each of its values.
+inline float result_float(double value) {
+  if (std::fabs(value) <= FLT_MAX) return static_cast<float>(value);  // nearly every value
+  // Halfway between the largest float and 2^128: from here on IEEE rounding overflows.
+  constexpr double overflow = 0x1.ffffffp+127;
+  if (value >= overflow) return INFINITY;
+  if (value <= -overflow) return -INFINITY;
+  if (value > FLT_MAX) return FLT_MAX;
+  if (value < -FLT_MAX) return -FLT_MAX;
+  return static_cast<float>(value);
+}

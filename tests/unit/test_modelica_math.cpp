@@ -1,6 +1,10 @@
 // Table interpolation, vector length and the smooth transition.
+#include <array>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
 
 #include "array_runtime_fixture.h"
 #include "model/modelica_math.h"
@@ -71,6 +75,82 @@ TEST_F(InterpolationTest, ColumnOutsideTableOrEmptyTableFailsBoundsCheck) {
   EXPECT_EQ(raise([&] { Modelica::Math::tempInterpol1(0.5, t, 3); }), bounds);
   RealArray empty = RealMatrixAlloc(0, 2);
   EXPECT_EQ(raise([&] { Modelica::Math::tempInterpol1(0.5, empty, 2); }), bounds);
+}
+
+// The friction section reads its two-row table directly; it must give the bits the translated
+// function gives through the array runtime, at the table's abscissas and a step either side,
+// beyond both ends, for signed zeros, NaN, infinities and arbitrary bit patterns, and raise the
+// same report for equal abscissas.
+TEST_F(InterpolationTest, TwoRowTableReadDirectlyGivesTheTranslatedFunctionsBits) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double tiny = std::numeric_limits<double>::denorm_min();
+  const std::vector<std::array<double, 4>> tables = {
+      {0.0, 0.012, 0.012, 0.012},  // the arm's table: flat
+      {0.0, 1.0, 1.0, 3.0},        {-2.0, 5.0, 3.0, -1.0},  {0.1, 0.3, 0.7, 0.2},
+      {1e-300, 1.0, 2e-300, -1.0}, {-1e300, 1.0, 1e300, 2.0}, {0.0, 1.0, tiny, 2.0},
+      {0.0, inf, 1.0, 1.0},        {0.0, 1.0, 1.0, -inf},    {-inf, 1.0, 0.0, 2.0},
+      {0.0, 1.0, inf, 2.0},        {nan, 1.0, 1.0, 2.0},     {0.0, nan, 1.0, 2.0},
+      {0.0, 1.0, nan, 2.0},        {0.0, 1.0, 1.0, nan},     {0.0, -0.0, 1.0, 0.0},
+  };
+  std::mt19937_64 random(20240611);
+  std::uniform_real_distribution<double> near(-4.0, 4.0);
+  for (const auto& rows : tables) {
+    std::vector<double> us = {0.0, -0.0, inf, -inf, nan, -nan, 1e308, -1e308, tiny, -tiny};
+    for (const double x : {rows[0], rows[2]}) {
+      us.push_back(x);
+      us.push_back(std::nextafter(x, -inf));
+      us.push_back(std::nextafter(x, inf));
+      us.push_back(-x);
+    }
+    for (int i = 0; i < 500; ++i) {
+      us.push_back(near(random));
+      us.push_back(std::bit_cast<double>(random()));
+    }
+    for (const double u : us) {
+      SCOPED_TRACE(testing::Message() << "table {" << rows[0] << ", " << rows[1] << "; "
+                                      << rows[2] << ", " << rows[3] << "}, u = " << u);
+      ResetMarks();
+      RealArray t = RealMatrixAlloc(2, 2);
+      std::copy(rows.begin(), rows.end(), t.data);
+      const MatrixMark before = currentMark;
+      const double translated = Modelica::Math::tempInterpol1(u, t, 2);
+      const double direct = Modelica::Math::tempInterpol1_two_rows(u, rows.data());
+      // A NaN made from two NaNs takes the sign and payload of whichever operand the compiler
+      // put first (it may swap a product's operands), so NaNs only need to be NaNs.
+      if (!(std::isnan(direct) && std::isnan(translated)))
+        ASSERT_EQ(std::bit_cast<uint64_t>(direct), std::bit_cast<uint64_t>(translated));
+      EXPECT_EQ(std::memcmp(&currentMark, &before, sizeof before), 0);
+      EXPECT_EQ(modelRuntime.functionStack, nullptr);
+    }
+  }
+}
+
+TEST_F(InterpolationTest, TwoRowTableWithEqualAbscissasRaisesTheTranslatedFunctionsReport) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  struct Case {
+    std::array<double, 4> rows;
+    double u;
+  };
+  const std::vector<Case> cases = {
+      {{0.0, 0.0, 0.0, 0.0}, 0.25},  {{0.0, 1.0, -0.0, 3.0}, 2.0},
+      {{0.5, 1.0, 0.5, 3.0}, nan},   {{-1.0, 2.0, -1.0, 2.0}, -1.0},
+  };
+  FunctionFrame call{"Modelica.Math.tempInterpol1(armJoint.w, armBearingFriction.tau_pos, 2)",
+                     nullptr};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "u1 = " << c.rows[0] << ", u = " << c.u);
+    ResetMarks();
+    RealArray t = RealMatrixAlloc(2, 2);
+    std::copy(c.rows.begin(), c.rows.end(), t.data);
+    modelRuntime.functionStack = &call;
+    const Lines translated = raise([&] { Modelica::Math::tempInterpol1(c.u, t, 2); });
+    modelRuntime.functionStack = &call;
+    const Lines direct =
+        raise([&] { Modelica::Math::tempInterpol1_two_rows(c.u, c.rows.data()); });
+    EXPECT_EQ(direct, translated);
+    EXPECT_EQ(direct.size(), 5u);
+  }
 }
 
 TEST_F(InterpolationTest, VectorLength) {

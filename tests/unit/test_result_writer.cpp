@@ -303,6 +303,9 @@ TEST_F(ResultWriterTest, ValuesAreStoredAsTheNearestFloat) {
       {static_cast<double>(FLT_MAX), FLT_MAX},
       {0x1.fffffefffffffp+127, FLT_MAX},  // just below the overflow threshold
       {0x1.ffffffp+127, INFINITY},        // the threshold rounds away to infinity
+      {-static_cast<double>(FLT_MAX), -FLT_MAX},
+      {-0x1.fffffefffffffp+127, -FLT_MAX},
+      {-0x1.ffffffp+127, -INFINITY},
       {-1e39, -INFINITY},
       {1e300, INFINITY},
       {1e-50, 0.0f},
