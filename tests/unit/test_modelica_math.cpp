@@ -118,8 +118,9 @@ TEST_F(InterpolationTest, TwoRowTableReadDirectlyGivesTheTranslatedFunctionsBits
       const double direct = Modelica::Math::tempInterpol1_two_rows(u, rows.data());
       // A NaN made from two NaNs takes the sign and payload of whichever operand the compiler
       // put first (it may swap a product's operands), so NaNs only need to be NaNs.
-      if (!(std::isnan(direct) && std::isnan(translated)))
+      if (!(std::isnan(direct) && std::isnan(translated))) {
         ASSERT_EQ(std::bit_cast<uint64_t>(direct), std::bit_cast<uint64_t>(translated));
+      }
       EXPECT_EQ(std::memcmp(&currentMark, &before, sizeof before), 0);
       EXPECT_EQ(modelRuntime.functionStack, nullptr);
     }
