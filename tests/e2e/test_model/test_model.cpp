@@ -11,6 +11,9 @@
 //   4 x' = v, v' = 0; the first completed step at or after 0.25 s asks for an event update,
 //     which sets v := 1
 //   5 a time event at 0.3 s that every event update announces again for the same time
+//   6 the ball, recording each completed step with the values of its last evaluation (as a
+//     model that writes a result row there does): a completed step whose time and states
+//     were not evaluated fails with fmiError
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -35,6 +38,9 @@ struct Instance {
   double lastCompleted = 0.0;
   bool stepEventDone = false;
   double nextTimeEvent = 0.0;  // scenario 2
+  // The point of the last evaluation of derivatives or event indicators (scenario 6).
+  bool evaluated = false;
+  double evaluatedTime = 0.0, evaluatedX = 0.0, evaluatedV = 0.0;
 };
 
 Instance* instance = nullptr;
@@ -51,12 +57,24 @@ __attribute__((format(printf, 2, 3))) void log(fmiStatus status, const char* for
 
 Instance* of(fmiComponent c) { return static_cast<Instance*>(c); }
 
+void note_evaluation(Instance& m) {
+  m.evaluated = true;
+  m.evaluatedTime = m.time;
+  m.evaluatedX = m.x;
+  m.evaluatedV = m.v;
+}
+
+bool evaluated_here(const Instance& m) {
+  return m.evaluated && m.evaluatedTime == m.time && m.evaluatedX == m.x && m.evaluatedV == m.v;
+}
+
 void derivatives(const Instance& m, double dx[2]) {
   dx[0] = dx[1] = 0.0;
   if (m.frozen) return;
   switch (m.scenario) {
     case 0:
     case 3:
+    case 6:
       dx[0] = m.v;
       dx[1] = -m.g;
       break;
@@ -126,6 +144,10 @@ TEST_EXPORT fmiStatus TestModel_fmiSetContinuousStates(fmiComponent c, const fmi
 TEST_EXPORT fmiStatus TestModel_fmiCompletedIntegratorStep(fmiComponent c,
                                                           fmiBoolean* callEventUpdate) {
   Instance& m = *of(c);
+  if (m.scenario == 6 && !evaluated_here(m)) {
+    log(fmiError, "completed step at t = %.17g s without an evaluation there", m.time);
+    return fmiError;
+  }
   m.lastCompleted = m.time;
   *callEventUpdate = fmiFalse;
   if (m.scenario == 4 && !m.stepEventDone && m.time >= 0.25) *callEventUpdate = fmiTrue;
@@ -189,12 +211,14 @@ TEST_EXPORT fmiStatus TestModel_fmiGetDerivatives(fmiComponent c, fmiReal dx[], 
     return fmiError;
   }
   derivatives(m, dx);
+  note_evaluation(m);
   return fmiOK;
 }
 
 TEST_EXPORT fmiStatus TestModel_fmiGetEventIndicators(fmiComponent c, fmiReal z[], size_t ni) {
   if (ni != 1) return fmiError;
   z[0] = of(c)->x;
+  note_evaluation(*of(c));
   return fmiOK;
 }
 
@@ -237,7 +261,7 @@ TEST_EXPORT fmiStatus TestModel_fmiGetString(fmiComponent, const fmiValueReferen
 TEST_EXPORT fmiStatus TestModel_fmiEventUpdate(fmiComponent c, fmiBoolean, fmiEventInfo* info) {
   Instance& m = *of(c);
   info->stateValuesChanged = fmiFalse;
-  if ((m.scenario == 0 || m.scenario == 3) && m.x <= 1e-9 && m.v < 0.0) {
+  if ((m.scenario == 0 || m.scenario == 3 || m.scenario == 6) && m.x <= 1e-9 && m.v < 0.0) {
     m.v = -m.e * m.v;
     m.x = 0.0;  // on the ground, not a rounding error below it
     ++m.bounces;
