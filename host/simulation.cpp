@@ -430,19 +430,21 @@ class Run {
   // well. A thousandth of the output interval is still a cautious first try, and the error
   // test shortens it where the model needs that.
   void set_first_step() {
-    check(CVodeSetInitStep(integrator_.cvode, 1e-3 * std::min(s_.interval, s_.stop - s_.start)),
-          "CVodeSetInitStep", integrator_);
+    firstStep_ = 1e-3 * std::min(s_.interval, s_.stop - s_.start);
+    check(CVodeSetInitStep(integrator_.cvode, firstStep_), "CVodeSetInitStep", integrator_);
   }
 
   // CVODE takes its own steps; the stop time and time events end a step early. So does an
   // output point that the next step would end just after: the step ends on it instead. A step
   // that would end just before one ends a little earlier. A model that records completed steps
   // near output times then sees one such step, not two a hair's breadth apart. k is the index
-  // of the next output point.
+  // of the next output point. Before the first step after a start or an event CVODE knows no
+  // step yet: it will try the first step set here.
   double step_stop(double t, long k) {
     const double stop = std::min(s_.stop, nextTimeEvent_);
     sunrealtype h = 0.0;
-    if (CVodeGetCurrentStep(integrator_.cvode, &h) != CV_SUCCESS || !(h > 0.0)) return stop;
+    if (CVodeGetCurrentStep(integrator_.cvode, &h) != CV_SUCCESS) return stop;
+    if (!(h > 0.0)) h = firstStep_;
     const double end = t + h;
     const double margin = OutputMargin * s_.interval;
     const long nearest = std::max(k, std::lround((end - s_.start) / s_.interval));
@@ -549,6 +551,7 @@ class Run {
   std::vector<double> indicators_;
   bool callEventUpdate_ = false;
   bool initialized_ = false;
+  double firstStep_ = 0.0;  // the first step tried after a start or an event
 };
 
 }  // namespace

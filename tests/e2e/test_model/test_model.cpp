@@ -11,9 +11,10 @@
 //   4 x' = v, v' = 0; the first completed step at or after 0.25 s asks for an event update,
 //     which sets v := 1
 //   5 a time event at 0.3 s that every event update announces again for the same time
-//   6 the ball, recording each completed step with the values of its last evaluation (as a
-//     model that writes a result row there does): a completed step whose time and states
-//     were not evaluated fails with fmiError
+//   6 the ball and a time event a hair before 0.3 s that changes nothing, recording like a
+//     model that writes a result row at each completed step within 1e-7 s of a whole
+//     millisecond with the values of its last evaluation: a completed step whose time and
+//     states were not evaluated, or a second row for one millisecond, fails with fmiError
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -41,6 +42,8 @@ struct Instance {
   // The point of the last evaluation of derivatives or event indicators (scenario 6).
   bool evaluated = false;
   double evaluatedTime = 0.0, evaluatedX = 0.0, evaluatedV = 0.0;
+  double lastRowTime = -INFINITY;  // scenario 6
+  long lastRowMillisecond = -1;
 };
 
 Instance* instance = nullptr;
@@ -92,7 +95,9 @@ void event_info_after(Instance& m, fmiEventInfo* info) {
   info->stateValueReferencesChanged = fmiFalse;
   info->terminateSimulation = fmiFalse;
   info->upcomingTimeEvent =
-      (m.scenario == 2 || m.scenario == 5) && m.nextTimeEvent > 0.0 ? fmiTrue : fmiFalse;
+      (m.scenario == 2 || m.scenario == 5 || m.scenario == 6) && m.nextTimeEvent > 0.0
+          ? fmiTrue
+          : fmiFalse;
   if (info->upcomingTimeEvent) info->nextEventTime = m.nextTimeEvent;
 }
 
@@ -144,9 +149,21 @@ TEST_EXPORT fmiStatus TestModel_fmiSetContinuousStates(fmiComponent c, const fmi
 TEST_EXPORT fmiStatus TestModel_fmiCompletedIntegratorStep(fmiComponent c,
                                                           fmiBoolean* callEventUpdate) {
   Instance& m = *of(c);
-  if (m.scenario == 6 && !evaluated_here(m)) {
-    log(fmiError, "completed step at t = %.17g s without an evaluation there", m.time);
-    return fmiError;
+  if (m.scenario == 6) {
+    if (!evaluated_here(m)) {
+      log(fmiError, "completed step at t = %.17g s without an evaluation there", m.time);
+      return fmiError;
+    }
+    const double ms = std::floor(1000.0 * m.time + 0.5);
+    if (std::fabs(1000.0 * m.time - ms) < 1e-4 && m.lastRowTime < m.time) {
+      if (static_cast<long>(ms) == m.lastRowMillisecond) {
+        log(fmiError, "a second row for millisecond %ld at t = %.17g s", m.lastRowMillisecond,
+            m.time);
+        return fmiError;
+      }
+      m.lastRowMillisecond = static_cast<long>(ms);
+      m.lastRowTime = m.time;
+    }
   }
   m.lastCompleted = m.time;
   *callEventUpdate = fmiFalse;
@@ -194,6 +211,9 @@ TEST_EXPORT fmiStatus TestModel_fmiInitialize(fmiComponent c, fmiBoolean, fmiRea
   m.initialized = true;
   m.lastCompleted = m.time;
   if (m.scenario == 2 || m.scenario == 5) m.nextTimeEvent = 0.3;
+  // The first step after this event, of a thousandth of the default output interval, would end
+  // 5e-8 s after the output point 0.3 s.
+  if (m.scenario == 6) m.nextTimeEvent = 0.3 - 1e-6 + 5e-8;
   info->stateValuesChanged = fmiFalse;
   event_info_after(m, info);
   return fmiOK;
@@ -268,6 +288,7 @@ TEST_EXPORT fmiStatus TestModel_fmiEventUpdate(fmiComponent c, fmiBoolean, fmiEv
     info->stateValuesChanged = fmiTrue;
   }
   bool terminate = false;
+  if (m.scenario == 6 && m.nextTimeEvent > 0.0 && m.time >= m.nextTimeEvent) m.nextTimeEvent = 0.0;
   if (m.scenario == 2 && m.nextTimeEvent > 0.0 && m.time >= m.nextTimeEvent) {
     if (m.nextTimeEvent == 0.3) {
       m.v = 1.0;
