@@ -1,3 +1,8 @@
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/TaveloLapackWindows.cmake)
+  return()
+endif()
+
 # The linear-system solver calls the reference LAPACK and BLAS (Debian's liblapack-dev and
 # libblas-dev). Both are linked statically from their position-independent archives, so that
 # Tavelo.so carries its own copy: the shared library's version script and --exclude-libs,ALL

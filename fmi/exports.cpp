@@ -1,8 +1,14 @@
-// The exported entries of Tavelo.so: each forwards its arguments unchanged to the FMI
-// operation of the same standard name. Nothing else is visible outside the library.
+// The exported entries of the library: each forwards its arguments unchanged to the FMI
+// operation of the same standard name. Nothing else is visible outside the library. They use
+// the platform's default calling convention; on Windows the module-definition file
+// cmake/Tavelo.def names them (undecorated) and gives their ordinals.
 #include "fmi/fmi_functions.h"
 
+#if defined(_WIN32)
+#define TAVELO_EXPORT extern "C"
+#else
 #define TAVELO_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 TAVELO_EXPORT const char* Tavelo_fmiGetModelTypesPlatform() { return fmiGetModelTypesPlatform(); }
 

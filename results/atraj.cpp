@@ -36,7 +36,7 @@ const char* const atrajDataInfoComment =
 
 namespace {
 
-void report(const char* format, ...) TAVELO_PRINTF(1, 2);
+void report(const char* format, ...) TAVELO_CLOCALE_PRINTF(1, 2);
 void report(const char* format, ...) {
   va_list args;
   va_start(args, format);

@@ -9,6 +9,14 @@
 
 #include "runtime/output.h"
 
+// The "C"-locale printers end in the platform runtime's formatting: msvcrt's _l functions, which
+// take the Microsoft format, on Windows; the C library's elsewhere.
+#if defined(_WIN32)
+#define TAVELO_CLOCALE_PRINTF(fmt, args) __attribute__((format(ms_printf, fmt, args)))
+#else
+#define TAVELO_CLOCALE_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#endif
+
 int clocale_isalpha(int c);
 int clocale_isdigit(int c);
 int clocale_isspace(int c);
@@ -17,13 +25,14 @@ int clocale_scan_int(const char* s, int32_t* value);
 int clocale_scan_double(const char* s, double* value);
 
 // Formats into buffer, which must hold the whole text. Prefer clocale_snprintf.
-int clocale_sprintf(char* buffer, const char* format, ...) TAVELO_PRINTF(2, 3);
+int clocale_sprintf(char* buffer, const char* format, ...) TAVELO_CLOCALE_PRINTF(2, 3);
 // Bounded: writes at most size - 1 characters and always terminates (size > 0). Returns the
 // length the whole text would have, like snprintf.
-int clocale_snprintf(char* buffer, size_t size, const char* format, ...) TAVELO_PRINTF(3, 4);
+int clocale_snprintf(char* buffer, size_t size, const char* format, ...)
+    TAVELO_CLOCALE_PRINTF(3, 4);
 int clocale_vsnprintf(char* buffer, size_t size, const char* format, va_list args)
-    TAVELO_PRINTF(3, 0);
-int clocale_fprintf(FILE* file, const char* format, ...) TAVELO_PRINTF(2, 3);
+    TAVELO_CLOCALE_PRINTF(3, 0);
+int clocale_fprintf(FILE* file, const char* format, ...) TAVELO_CLOCALE_PRINTF(2, 3);
 
 // Bookkeeping tables: 2000 entries of 32 bytes, the first word owning a heap block.
 struct RunTableEntry {

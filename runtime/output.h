@@ -2,7 +2,8 @@
 // with their report of time and function-name stack.
 #pragma once
 
-#define TAVELO_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+// Printers that end in the C++ library's own formatting (glibc; mingw's C99 stdio on Windows).
+#define TAVELO_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
 
 // One line to the host log (the logger appends the line end).
 void log_message_line(const char* text);

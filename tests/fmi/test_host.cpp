@@ -1,35 +1,35 @@
-#include <string>
 #include "test_host.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 
 namespace {
 
 FmiLibrary load_library(const char* path, bool withFaults) {
   FmiLibrary lib;
-  lib.handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  std::string error;
+  lib.handle = open_library(path, error);
   if (lib.handle == nullptr) {
-    ADD_FAILURE() << "dlopen " << path << ": " << dlerror();
+    ADD_FAILURE() << "loading " << path << ": " << error;
     return lib;
   }
-#define TAVELO_HOST_RESOLVE(name)                                                       \
-  lib.name = reinterpret_cast<fmi##name##TYPE*>(dlsym(lib.handle, "Tavelo_fmi" #name)); \
+#define TAVELO_HOST_RESOLVE(name)                                                                \
+  lib.name = reinterpret_cast<fmi##name##TYPE*>(library_symbol(lib.handle, "Tavelo_fmi" #name)); \
   if (lib.name == nullptr) ADD_FAILURE() << "missing export Tavelo_fmi" #name;
   TAVELO_HOST_EXPORTS(TAVELO_HOST_RESOLVE)
 #undef TAVELO_HOST_RESOLVE
   if (withFaults) {
-    lib.testSetFault = reinterpret_cast<void (*)(int)>(dlsym(lib.handle, "Tavelo_testSetFault"));
+    lib.testSetFault =
+        reinterpret_cast<void (*)(int)>(library_symbol(lib.handle, "Tavelo_testSetFault"));
     if (lib.testSetFault == nullptr) ADD_FAILURE() << "missing Tavelo_testSetFault";
     lib.testSetPrintFlags =
-        reinterpret_cast<void (*)(int)>(dlsym(lib.handle, "Tavelo_testSetPrintFlags"));
+        reinterpret_cast<void (*)(int)>(library_symbol(lib.handle, "Tavelo_testSetPrintFlags"));
     if (lib.testSetPrintFlags == nullptr) ADD_FAILURE() << "missing Tavelo_testSetPrintFlags";
   }
   return lib;
@@ -131,8 +131,10 @@ void enter_test_directory() {
   const char* dir = std::getenv("TAVELO_TEST_TMP");
   if (dir == nullptr || *dir == '\0') return;
   // One folder per test process: tests run in parallel and each writes its own "dsres.mat".
-  mkdir(dir, 0755);
-  const std::string own = std::string(dir) + "/fmi-" + std::to_string(getpid());
-  mkdir(own.c_str(), 0755);
-  if (chdir(own.c_str()) != 0) ADD_FAILURE() << "cannot enter " << own;
+  const std::filesystem::path own =
+      std::filesystem::path(dir) / ("fmi-" + std::to_string(process_id()));
+  std::error_code ec;
+  std::filesystem::create_directories(own, ec);
+  std::filesystem::current_path(own, ec);
+  if (ec) ADD_FAILURE() << "cannot enter " << own << ": " << ec.message();
 }

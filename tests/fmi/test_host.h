@@ -1,14 +1,15 @@
-// A small FMI 1.0 host for the boundary tests: loads the real library with dlopen, resolves
-// its exports, and gives a recording logger and a counting allocator.
+// A small FMI 1.0 host for the boundary tests: loads the real library (dlopen, or LoadLibrary
+// on Windows), resolves its exports, and gives a recording logger and a counting allocator.
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "fmi/fmi_types.h"
 
-// The exports of the library, each resolved with dlsym.
+// The exports of the library, each resolved by name.
 // clang-format off
 #define TAVELO_HOST_EXPORTS(X)                                                        \
   X(GetModelTypesPlatform) X(GetVersion) X(InstantiateModel) X(FreeModelInstance)     \
@@ -73,6 +74,16 @@ fmiCallbackFunctions host_callbacks();
 // Makes a folder of this process below TAVELO_TEST_TMP (when set) the current one, so result
 // files land there; created when missing.
 void enter_test_directory();
+
+// What the platform does for the host (host_platform_posix.cpp, host_platform_windows.cpp).
+// Loads a library; null on failure, with the reason in error.
+void* open_library(const char* path, std::string& error);
+// The address of an exported name of a loaded library, or null.
+void* library_symbol(void* handle, const char* name);
+// The number of handles (descriptors) of this process open on the file at path.
+int open_handles_on(const std::filesystem::path& path);
+// The identifier of this process.
+long process_id();
 
 // A peek at the record behind a component (the test host is built from the same sources).
 struct ModelInstance;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numbers>
 #include <random>
 #include <string>
 #include <utility>
@@ -208,7 +209,7 @@ const Pendulum Uneven{
     0.003};
 
 State random_state(std::mt19937& rng) {
-  std::uniform_real_distribution<double> angle(-M_PI, M_PI);
+  std::uniform_real_distribution<double> angle(-std::numbers::pi, std::numbers::pi);
   std::uniform_real_distribution<double> speed(0.2, 4.0);
   std::bernoulli_distribution negative(0.5);
   auto signedSpeed = [&] { return negative(rng) ? -speed(rng) : speed(rng); };

@@ -3,8 +3,6 @@
 // an empty line cache before and after every test.
 #pragma once
 
-#include <dirent.h>
-
 #include <fstream>
 #include <string>
 
@@ -12,6 +10,7 @@
 #include "external/dir_search.h"
 #include "external/line_and_env.h"
 #include "mat4_reader.h"
+#include "test_platform.h"
 
 class ExternalTest : public ArrayRuntimeTest {
  protected:
@@ -27,10 +26,11 @@ class ExternalTest : public ArrayRuntimeTest {
     ArrayRuntimeTest::TearDown();
   }
 
-  // Writes content to name in the scratch directory (replacing it) and returns its path.
+  // Writes content to name in the scratch directory (replacing it) as the platform writes a
+  // text file (line ends CR LF on Windows), and returns its path.
   std::string write_file(const std::string& name, const std::string& content) {
     const std::string path = scratch.file(name);
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+    std::ofstream(path, std::ios::trunc) << content;
     return path;
   }
 
@@ -39,15 +39,8 @@ class ExternalTest : public ArrayRuntimeTest {
     return {"The following error was detected at time: 0.5\n", message + "\n"};
   }
 
-  // File descriptors the process holds: a stream left open shows as one more.
-  static int open_descriptors() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-      while (readdir(d) != nullptr) ++n;
-      closedir(d);
-    }
-    return n;
-  }
+  // Files the process holds open: a stream left open shows as one more.
+  static int open_descriptors() { return open_file_count(); }
 
   mat4::ScratchDirectory scratch;
 };

@@ -95,4 +95,5 @@ class ScopedLocale {
   bool ok_ = false;
 };
 
-constexpr const char* DecimalCommaLocale = "de_DE.UTF-8";
+// A locale with a decimal comma, by the platform's name for it (set by the build).
+constexpr const char* DecimalCommaLocale = TAVELO_DECIMAL_COMMA_LOCALE;

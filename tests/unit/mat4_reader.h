@@ -3,6 +3,7 @@
 // headers or sizes do not add up. Plus a scratch directory for test files.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -12,8 +13,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 namespace mat4 {
 
@@ -136,18 +135,28 @@ inline File read(const std::string& path, const char* growingLast = nullptr) {
 
 // A fresh directory for test files under $TAVELO_TEST_TMP (or the system's temporary
 // directory), removed with its files when the object goes.
+// A new directory below TAVELO_TEST_TMP (else the system's temporary directory) whose name
+// starts with prefix; the empty string when none could be made. Tests run in parallel
+// processes: the name takes a number that no existing directory has.
+inline std::string make_unique_directory(const std::string& prefix) {
+  std::error_code ec;
+  const char* base = std::getenv("TAVELO_TEST_TMP");
+  std::filesystem::path root = base && base[0] ? base : std::filesystem::temp_directory_path(ec);
+  std::filesystem::create_directories(root, ec);
+  static unsigned counter = 0;
+  const auto seed = static_cast<unsigned long long>(
+      std::chrono::high_resolution_clock::now().time_since_epoch().count());
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const std::filesystem::path p = root / (prefix + std::to_string(seed % 1000000007ULL) + "-" +
+                                            std::to_string(counter++));
+    if (std::filesystem::create_directory(p, ec)) return p.generic_string();
+  }
+  return "";
+}
+
 class ScratchDirectory {
  public:
-  ScratchDirectory() {
-    std::error_code ec;
-    const char* base = std::getenv("TAVELO_TEST_TMP");
-    std::filesystem::path root = base && base[0] ? base : std::filesystem::temp_directory_path(ec);
-    std::filesystem::create_directories(root, ec);
-    std::string templ = (root / "matXXXXXX").string();
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data())) path_ = buf.data();
-  }
+  ScratchDirectory() : path_(make_unique_directory("mat")) {}
   ~ScratchDirectory() {
     std::error_code ec;
     if (!path_.empty()) std::filesystem::remove_all(path_, ec);

@@ -6,16 +6,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "log_capture.h"
 #include "mat4_reader.h"
+#include "test_platform.h"
 #include "results/amat.h"
 
 namespace {
@@ -79,7 +81,7 @@ TEST_F(AmatTest, ClassMatrixVariants) {
     EXPECT_EQ(file.bstruct, c.bstruct);
     std::string bytes = written(path());
     if (c.format == 0) {
-      EXPECT_EQ(bytes, c.text);
+      EXPECT_EQ(bytes, text_file(c.text));
       continue;
     }
     mat4::File f = mat4::parse(bytes);
@@ -226,6 +228,40 @@ TEST_F(AmatTest, RowWiseMatrixIsReadableAfterEveryRow) {
   EXPECT_EQ(f.matrices[3].number(1, 0), -2.0);  // binTrans: 2 x 1
 }
 
+// A result file grows past 2 GiB in long runs: the header position and the end of the file are
+// 64-bit positions. The file is made large by moving the stream beyond its end (sparse on the
+// test machines), so the row-wise matrix starts just below 2 GiB, just above it, and just
+// above 4 GiB; a 32-bit position fails, or rewrites the header near the start of the file.
+TEST_F(AmatTest, RowWiseMatrixBeyondTwoGiB) {
+  constexpr int64_t TwoGiB = int64_t{1} << 31;
+  for (int64_t start : {TwoGiB - 12, TwoGiB + 8, 2 * TwoGiB + 8}) {
+    SCOPED_TRACE(start);
+    const std::string p = path("big.mat");
+    open_bare(1, binTrans, p);
+    ASSERT_EQ(fseeko(file.fp, start, SEEK_SET), 0);
+    ASSERT_EQ(amatPutRinit(&file, "r", 2, realMatrix), 0) << amatErrorMessage;
+    EXPECT_EQ(file.headerPos, start);
+    const float row[] = {1.5f, -2.0f};
+    ASSERT_EQ(amatPutRrow(&file, row), 0) << amatErrorMessage;
+    ASSERT_EQ(amatPutRrow(&file, row), 0) << amatErrorMessage;
+    ASSERT_EQ(amatPutRclose(&file), 0) << amatErrorMessage;
+    amatPutClose(&file);
+
+    std::ifstream in(p, std::ios::binary);
+    std::string head(64, 'x');
+    in.read(head.data(), 64);
+    EXPECT_EQ(head, std::string(64, '\0'));  // nothing was written near the start
+    in.seekg(start);
+    std::string tail(20 + 2 + 16, 'x');
+    in.read(tail.data(), static_cast<std::streamsize>(tail.size()));
+    ASSERT_TRUE(in) << "the file ends before its matrix";
+    EXPECT_EQ(tail, header(10, 2, 2, 0, 2) + with_nul("r") + bytes_of<float>({1.5f, -2.0f}) +
+                        bytes_of<float>({1.5f, -2.0f}));
+    in.close();
+    std::filesystem::remove(p);
+  }
+}
+
 // A row-wise matrix declared double is stored as float64, as its header says.
 TEST_F(AmatTest, RowWiseDoubleMatrixIsStoredAsDeclared) {
   for (int32_t type : {doubleMatrix, doubleRowMatrix}) {
@@ -247,21 +283,21 @@ TEST_F(AmatTest, TextRowWiseRewritesDimensionsAfterEveryRow) {
   open_bare(0, binTrans, path());
   ASSERT_EQ(amatPutRinit(&file, "x", 6, realMatrix), 0) << amatErrorMessage;
   const std::string blanks(29, ' ');
-  EXPECT_EQ(mat4::slurp(path()), "#1\nfloat x (0,6)" + blanks + "\n");
+  EXPECT_EQ(mat4::slurp(path()), text_file("#1\nfloat x (0,6)" + blanks + "\n"));
   float r1[] = {1.0f, 2.5f, -3.0f, 0.0f, 1e-3f, 123456.0f};
   ASSERT_EQ(amatPutRrow(&file, r1), 0) << amatErrorMessage;
   const std::string row1 =
       "  1.0000000E+00  2.5000000E+00 -3.0000000E+00  0.0000000E+00  1.0000000E-03\n"
       "      1.2345600E+05\n";
-  EXPECT_EQ(mat4::slurp(path()), "#1\nfloat x(1,6) " + blanks + "\n" + row1);
+  EXPECT_EQ(mat4::slurp(path()), text_file("#1\nfloat x(1,6) " + blanks + "\n" + row1));
   ASSERT_EQ(amatPutRrow(&file, r1), 0);
-  EXPECT_EQ(mat4::slurp(path()), "#1\nfloat x(2,6) " + blanks + "\n" + row1 + row1);
+  EXPECT_EQ(mat4::slurp(path()), text_file("#1\nfloat x(2,6) " + blanks + "\n" + row1 + row1));
   ASSERT_EQ(amatPutRclose(&file), 0);
-  EXPECT_EQ(written(path()), "#1\nfloat x(2,6) " + blanks + "\n" + row1 + row1 + "\n");
+  EXPECT_EQ(written(path()), text_file("#1\nfloat x(2,6) " + blanks + "\n" + row1 + row1 + "\n"));
 
   open_bare(0, binTrans, path());
   ASSERT_EQ(amatPutRinit(&file, "y", 1, doubleRowMatrix), 0);
-  EXPECT_EQ(written(path()), "#1\ndouble y (0,1)" + blanks + "\n");
+  EXPECT_EQ(written(path()), text_file("#1\ndouble y (0,1)" + blanks + "\n"));
 }
 
 // Whole matrices in the text format, in a process locale with a decimal comma.
@@ -319,7 +355,7 @@ TEST_F(AmatTest, TextWriterFormats) {
     amatSet(const_cast<char*>(c.name), c.nrow, c.ncol, c.type, c.data, &m);
     ASSERT_EQ(amatPutMatrixEx(&file, &m, c.comment, c.rowComments, c.indent, '*'), 0)
         << amatErrorMessage;
-    EXPECT_EQ(written(path()), "#1\n" + c.expected);
+    EXPECT_EQ(written(path()), text_file("#1\n" + c.expected));
   }
 }
 
@@ -333,6 +369,7 @@ TEST_F(AmatTest, FailureMessages) {
     std::function<int(AmatFile&)> run;
     std::string message;
     bool leavesOpen;
+    bool onFullDevice = false;  // writes to /dev/full, which only POSIX systems have
   } cases[] = {
       {"void type",
        [&](AmatFile& f) {
@@ -396,7 +433,7 @@ TEST_F(AmatTest, FailureMessages) {
          return amatPutMatrix(&f, &m);
        },
        "Error when writing matrix \"big(1,10000)\" to file \"/dev/full\":\nNo space left on device\n",
-       true},
+       true, true},
       {"text short write",
        [&](AmatFile& f) {
          open_bare(0, binNormal, "/dev/full");
@@ -406,14 +443,14 @@ TEST_F(AmatTest, FailureMessages) {
          return amatPutMatrix(&f, &m);
        },
        "Error when writing matrix \"big(10000,1)\" to file \"/dev/full\":\nNo space left on device\n",
-       true},
+       true, true},
       {"row-wise start not on disk",
        [&](AmatFile& f) {
          open_bare(1, binTrans, "/dev/full");
          return amatPutRinit(&f, "r", 2, realMatrix);
        },
        "Error when writing matrix \"r\" row-wise to file \"/dev/full\":\nNo space left on device\n",
-       true},
+       true, true},
       {"row not on disk",
        [&](AmatFile& f) {
          open_bare(1, binTrans, p);
@@ -429,15 +466,16 @@ TEST_F(AmatTest, FailureMessages) {
        },
        "Error when writing row 1 of matrix \"r\" row-wise\nto file \"" + p + "\": No space left on "
        "device\n",
-       true},
+       true, true},
       {"class description, message cut to the buffer",
        [&](AmatFile& f) {
          return amatPutOpen("/dev/full", 1, 1, (big + big + big).c_str(), "1", nullptr, &f);
        },
        ("Error writing class description of class \"" + big).substr(0, AmatErrorMessageSize - 1),
-       false},
+       false, true},
   };
   for (const Case& c : cases) {
+    if (c.onFullDevice && OnWindows) continue;
     SCOPED_TRACE(c.what);
     std::snprintf(amatErrorMessage, sizeof amatErrorMessage, "before");
     EXPECT_EQ(c.run(file), 1);
@@ -520,35 +558,6 @@ TEST(AmatRecords, SetClearAndFreeOwnership) {
   amatFree(&m);
   EXPECT_EQ(m.data, nullptr);
   amatFree(nullptr);
-}
-
-// The standard output is a valid target; closing the file closes it. Runs in a child whose
-// standard output goes to a file.
-TEST_F(AmatTest, StandardOutputIsWrittenAndClosed) {
-  const std::string out = path("stdout.txt");
-  std::fflush(stdout);
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || dup2(fd, 1) < 0) std::_Exit(10);
-    close(fd);
-    AmatFile f{};
-    if (amatPutOpen("", 0, binNormal, "Atrajectory", "1.1", nullptr, &f) != 0) std::_Exit(11);
-    if (f.fp != stdout || f.fileName != nullptr || f.isFile != 0) std::_Exit(12);
-    int32_t v[] = {3};
-    AmatMatrix m;
-    amatSet(const_cast<char*>("n"), 1, 1, integerMatrix, v, &m);
-    if (amatPutMatrix(&f, &m) != 0) std::_Exit(13);
-    amatPutClose(&f);
-    bool closed = fcntl(1, F_GETFD) == -1 && errno == EBADF;
-    std::_Exit(closed && f.fp == nullptr ? 0 : 14);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(mat4::slurp(out), "#1\nchar Aclass(3,11)\nAtrajectory\n1.1\n \n\nint n(1,1)\n 3\n\n");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "log_capture.h"
 #include "mat4_reader.h"
+#include "test_platform.h"
 #include "results/atraj.h"
 
 namespace {
@@ -264,7 +265,7 @@ TEST_F(AtrajTest, TextFileByteExact) {
       "  1.0000000E-03  6.0000000E+00\n\n"
       "double data_3(1,1)\n"
       "   2.500000000000000E+00\n\n";
-  EXPECT_EQ(mat4::slurp(path), expected);
+  EXPECT_EQ(mat4::slurp(path), text_file(expected));
 }
 
 TEST_F(AtrajTest, FailuresLeaveTheFileClosed) {

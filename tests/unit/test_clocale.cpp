@@ -2,15 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <locale.h>
+#include <cstring>
 #include <string>
 
 #include "log_capture.h"
 #include "runtime/clocale.h"
-
-// The wrappers' first-use word and locale object.
-extern int32_t clocalePending;
-extern locale_t clocaleHandle;
+#include "runtime/clocale_platform.h"
 
 namespace {
 
@@ -34,10 +31,30 @@ TEST_F(DecimalComma, FormattingUsesPoint) {
   EXPECT_STREQ(buf, "2.250");
 }
 
+// Texts around the buffer's size: always terminated, cut to size - 1 characters, and the
+// result is the length of the whole text.
 TEST_F(DecimalComma, SnprintfCutsAndReportsFullLength) {
-  char buf[6];
-  EXPECT_EQ(clocale_snprintf(buf, sizeof buf, "%s", "0123456789"), 10);
-  EXPECT_STREQ(buf, "01234");
+  struct Case {
+    const char* text;
+    const char* kept;
+  } cases[] = {
+      {"0123", "0123"},          // shorter than the room
+      {"01234", "01234"},        // exactly the room: size - 1 characters
+      {"012345", "01234"},       // as long as the buffer
+      {"0123456", "01234"},      // one more
+      {"0123456789", "01234"},
+  };
+  for (const Case& c : cases) {
+    char buf[7] = "xxxxxx";
+    EXPECT_EQ(clocale_snprintf(buf, 6, "%s", c.text), static_cast<int>(std::strlen(c.text)))
+        << c.text;
+    EXPECT_STREQ(buf, c.kept) << c.text;
+    EXPECT_EQ(buf[6], '\0') << "wrote past the buffer";
+  }
+  char one[1] = {'x'};
+  EXPECT_EQ(clocale_snprintf(one, 1, "%g", 2.5), 3);
+  EXPECT_EQ(one[0], '\0');
+  EXPECT_EQ(clocale_snprintf(nullptr, 0, "%g|%d", 2.5, 10), 6);
 }
 
 TEST_F(DecimalComma, FprintfUsesPoint) {
@@ -106,24 +123,23 @@ class LocaleFallback : public DecimalComma {
     DecimalComma::SetUp();
     clocale_isdigit('0');  // make sure the object exists before it is set aside
     saved_ = clocaleHandle;
-    ASSERT_NE(saved_, static_cast<locale_t>(0));
+    ASSERT_NE(saved_, CLocaleHandle{});
   }
   void TearDown() override {
-    if (clocaleHandle != static_cast<locale_t>(0) && clocaleHandle != saved_)
-      freelocale(clocaleHandle);
+    if (clocaleHandle != saved_) clocale_release(clocaleHandle);
     clocaleHandle = saved_;
     clocalePending = 0;
   }
-  locale_t saved_ = static_cast<locale_t>(0);
+  CLocaleHandle saved_{};
 };
 
 TEST_F(LocaleFallback, FirstCallMakesTheObjectOnce) {
-  clocaleHandle = static_cast<locale_t>(0);
+  clocaleHandle = CLocaleHandle{};
   clocalePending = 1;
   EXPECT_NE(clocale_isalpha('A'), 0);
   EXPECT_EQ(clocalePending, 0);
-  const locale_t made = clocaleHandle;
-  ASSERT_NE(made, static_cast<locale_t>(0));
+  const CLocaleHandle made = clocaleHandle;
+  ASSERT_NE(made, CLocaleHandle{});
   char buf[16];
   clocale_snprintf(buf, sizeof buf, "%g", 0.5);
   EXPECT_STREQ(buf, "0.5");
@@ -131,7 +147,7 @@ TEST_F(LocaleFallback, FirstCallMakesTheObjectOnce) {
 }
 
 TEST_F(LocaleFallback, FailedCreationFallsBackToCurrentLocale) {
-  clocaleHandle = static_cast<locale_t>(0);  // as after a failed creation
+  clocaleHandle = CLocaleHandle{};  // as after a failed creation
   clocalePending = 0;
   char buf[16];
   EXPECT_EQ(clocale_snprintf(buf, sizeof buf, "%g", 0.5), 3);
@@ -143,7 +159,7 @@ TEST_F(LocaleFallback, FailedCreationFallsBackToCurrentLocale) {
   EXPECT_NE(clocale_isspace('\t'), 0);
   EXPECT_EQ(clocale_isdigit(-80), 0);
   EXPECT_EQ(clocale_toupper('n'), 'N');
-  EXPECT_EQ(clocaleHandle, static_cast<locale_t>(0));  // never tried again
+  EXPECT_EQ(clocaleHandle, CLocaleHandle{});  // never tried again
 }
 
 TEST(RunTables, FreeAndReset) {

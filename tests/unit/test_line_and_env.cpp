@@ -1,47 +1,13 @@
 // Reading a line of a file (with the cache of the last file read) and environment variables.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <thread>
 
-#include "external_fixture.h"
+#include "read_line_fixture.h"
+#include "test_platform.h"
 
 namespace {
-
-class ReadLineTest : public ExternalTest {
- protected:
-  struct Line {
-    std::string text;
-    int32_t endOfFile;
-    bool operator==(const Line&) const = default;
-  };
-  friend std::ostream& operator<<(std::ostream& os, const Line& l) {
-    return os << '"' << l.text << "\" eof " << l.endOfFile;
-  }
-
-  static Line read(const std::string& path, int32_t n) {
-    ReadLineResult r = ext_read_line(path.c_str(), n);
-    return {r.line, r.endOfFile};
-  }
-
-  // A line of n characters that differ along the line, so a shifted read shows.
-  static std::string line_of(size_t n, char first) {
-    std::string s(n, ' ');
-    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(first + i % 23);
-    return s;
-  }
-
-  // The message of a read failure.
-  static std::string read_failure(int32_t n, const std::string& path, const char* text) {
-    return "Error when reading line " + std::to_string(n) + " from file\n\"" + path + "\":\n" +
-           text;
-  }
-
-  std::string abc() { return write_file("abc.txt", "alpha\nbeta\ngamma"); }
-};
 
 TEST_F(ReadLineTest, LinesOfAFile) {
   const std::string three = abc();
@@ -105,35 +71,6 @@ TEST_F(ReadLineTest, CacheKeepsTheFileOfTheLastRead) {
   EXPECT_EQ(open_descriptors(), descriptors);
 }
 
-// The cached stream goes on with the file it opened: replacing or removing the file under
-// the same name shows only when a read opens the name anew.
-TEST_F(ReadLineTest, CachedStreamOutlivesTheFileUnderItsName) {
-  const std::string path = abc();
-  EXPECT_EQ(read(path, 1), (Line{"alpha", 0}));
-  const std::string replacement = write_file("new.txt", "one\ntwo\nthree\nfour\n");
-  std::filesystem::rename(replacement, path);
-  EXPECT_EQ(read(path, 2), (Line{"beta", 0}));
-  EXPECT_EQ(read(path, 2), (Line{"two", 0})) << "an earlier or the same line opens the file anew";
-  EXPECT_EQ(read(path, 4), (Line{"four", 0}));
-
-  std::filesystem::remove(path);
-  EXPECT_EQ(read(path, 5), (Line{"", 1})) << "the cached stream reaches its end";
-  EXPECT_EQ(raise([&] { read(path, 5); }),
-            error_log("Not possible to open file \"" + path +
-                      "\" for reading:\nNo such file or directory\n"));
-}
-
-TEST_F(ReadLineTest, RemovedFileIsReadOnFromTheCache) {
-  const std::string path = abc();
-  EXPECT_EQ(read(path, 1), (Line{"alpha", 0}));
-  std::filesystem::remove(path);
-  EXPECT_EQ(read(path, 3), (Line{"gamma", 0}));
-  EXPECT_EQ(read(path, 4), (Line{"", 1}));
-  EXPECT_EQ(
-      raise([&] { read(path, 1); }).at(1),
-      "Not possible to open file \"" + path + "\" for reading:\nNo such file or directory\n\n");
-}
-
 // Path of exactly n characters naming a file in dir ("./" steps pad it).
 std::string path_of_length(const std::string& dir, size_t n) {
   std::string path = dir + "/";
@@ -157,43 +94,6 @@ TEST_F(ReadLineTest, OnlyNamesOfAtMost298CharactersAreCached) {
   }
 }
 
-TEST_F(ReadLineTest, ReadErrorIsNoMissingLine) {
-  // A directory opens as a file here, and reading it fails.
-  const std::string d = scratch.path();
-  const std::string path = abc();
-  EXPECT_EQ(read(path, 1), (Line{"alpha", 0}));
-  const FILE* cached = cachedFile;
-  for (int32_t n : {1, 3}) {
-    EXPECT_EQ(raise([&] { read(d, n); }), error_log(read_failure(n, d, "Is a directory")));
-  }
-  EXPECT_EQ(cachedFile, cached) << "a failed read leaves the cache";
-  EXPECT_EQ(read(path, 2), (Line{"beta", 0}));
-}
-
-TEST_F(ReadLineTest, LongLineThatCannotBeReadAgain) {
-  // A pipe cannot go back to the start of a long line; a short one needs no going back.
-  const std::string fifo = scratch.file("fifo");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  for (size_t length : {200u, 201u}) {
-    SCOPED_TRACE(length);
-    const std::string line = line_of(length, 'a');
-    std::jthread writer([&] {
-      const int fd = open(fifo.c_str(), O_WRONLY);
-      if (fd < 0) return;
-      const std::string content = line + "\n";
-      EXPECT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-      close(fd);
-    });
-    if (length == 200) {
-      EXPECT_EQ(read(fifo, 1), (Line{line, 0}));
-    } else {
-      EXPECT_EQ(raise([&] { read(fifo, 1); }), error_log(read_failure(1, fifo, "Illegal seek")));
-    }
-
-    cache_open_file(nullptr, nullptr, 0);
-  }
-}
-
 TEST_F(ReadLineTest, NoRoomForTheLine) {
   const std::string path = abc();
   // "beta" takes five characters and at least one must be left over.
@@ -207,7 +107,7 @@ TEST_F(ReadLineTest, NoRoomForTheLine) {
     } else {
       const int descriptors = open_descriptors();
       EXPECT_EQ(raise([&] { read(path, 2); }),
-                error_log(read_failure(2, path, "Cannot allocate memory")));
+                error_log(read_failure(2, path, std::strerror(ENOMEM))));
       EXPECT_EQ(open_descriptors(), descriptors);
     }
   }
@@ -217,7 +117,7 @@ class EnvironmentTest : public ExternalTest {
  protected:
   static constexpr const char* Name = "TAVELO_TEST_VARIABLE";
   void TearDown() override {
-    unsetenv(Name);
+    set_environment(Name, nullptr);
     ExternalTest::TearDown();
   }
 };
@@ -239,11 +139,8 @@ TEST_F(EnvironmentTest, SetUnsetAndEmpty) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value ? c.value : "(unset)");
-    if (c.value) {
-      setenv(Name, c.value, 1);
-    } else {
-      unsetenv(Name);
-    }
+    if (c.value != nullptr && *c.value == '\0' && !EmptyEnvironmentValues) continue;
+    set_environment(Name, c.value);
     int32_t exist = -1;
     EXPECT_STREQ(internal_getenv(Name, c.convertToSlash, &exist), c.expected);
     EXPECT_EQ(exist, c.exist);
@@ -251,13 +148,13 @@ TEST_F(EnvironmentTest, SetUnsetAndEmpty) {
     EXPECT_STREQ(r.value, c.expected);
     EXPECT_EQ(r.exist, c.exist);
     // The value is a copy: changing the variable later leaves it.
-    setenv(Name, "changed", 1);
+    set_environment(Name, "changed");
     EXPECT_STREQ(r.value, c.expected);
   }
 }
 
 TEST_F(EnvironmentTest, FrameNamesTheFunctionOnlyWhileItRuns) {
-  setenv(Name, "0123456789", 1);
+  set_environment(Name, "0123456789");
   FunctionFrame caller{"caller", nullptr};
   modelRuntime.functionStack = &caller;
   EXPECT_STREQ(ModelicaInternal_getenv(Name, 0).value, "0123456789");

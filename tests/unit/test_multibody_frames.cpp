@@ -1,10 +1,13 @@
 // Frame orientations and rotations of the translated multibody functions.
 #include <cmath>
+#include <numbers>
 
 #include "array_runtime_fixture.h"
 #include "model/multibody_frames.h"
 
 namespace {
+
+constexpr double Pi = std::numbers::pi;
 
 namespace Frames = Modelica::Mechanics::MultiBody::Frames;
 namespace TM = Modelica::Mechanics::MultiBody::Frames::TransformationMatrices;
@@ -124,12 +127,12 @@ TEST_F(FramesTest, FromTChecksShapes) {
 TEST_F(FramesTest, PlanarRotationAndResolve) {
   RealArray I = TM::planarRotation(vec(0, 0.6, 0.8), 0.0);
   expect_near(values_of(I), {1, 0, 0, 0, 1, 0, 0, 0, 1});
-  RealArray R = TM::planarRotation(vec(0, 0, 1), M_PI / 2);
+  RealArray R = TM::planarRotation(vec(0, 0, 1), Pi / 2);
   EXPECT_NEAR(RealArrayGet(R, 1, 2), 1.0, 1e-15);
   EXPECT_NEAR(RealArrayGet(R, 2, 1), -1.0, 1e-15);
-  EXPECT_NEAR(Frames::planarRotationAngle(vec(0, 0, 1), vec(1, 0, 0), vec(0, 1, 0)), -M_PI / 2,
+  EXPECT_NEAR(Frames::planarRotationAngle(vec(0, 0, 1), vec(1, 0, 0), vec(0, 1, 0)), -Pi / 2,
               1e-15);
-  expect_near(values_of(TM::resolve2(TM::planarRotation(vec(0, 0, 1), -M_PI / 2), vec(1, 0, 0))),
+  expect_near(values_of(TM::resolve2(TM::planarRotation(vec(0, 0, 1), -Pi / 2), vec(1, 0, 0))),
               {0, 1, 0});
   RealArray T = RealArrayFill(RealMatrixAlloc(3, 3), 0.0);
   for (int k = 0; k < 9; ++k) T.data[k] = k + 1;

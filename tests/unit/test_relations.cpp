@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "log_capture.h"
+#include "test_platform.h"
 #include "runtime/relations.h"
 
 namespace {
@@ -156,8 +157,8 @@ TEST(EventRelation, LateSwitchesNearZeroGrowTheOffsetTenfoldUpToTheTolerance) {
     // The warning (with its own line end), then the change.
     const Lines texts = log.texts();
     ASSERT_EQ(texts.size(), 2u);
-    EXPECT_EQ(texts[0], std::string("Warning: Event epsilon of a > b increased to ") + printed[i] +
-                            ".\n\n");
+    EXPECT_EQ(texts[0], c_locale_text(std::string("Warning: Event epsilon of a > b increased to ") +
+                                      printed[i] + ".\n\n"));
     EXPECT_EQ(texts[1].rfind("Expression a > b became ", 0), 0u);
   }
 
@@ -228,8 +229,8 @@ TEST(EventRelation, MessagesUseThePointInADecimalCommaLocale) {
   r.hyst = -2.5e-10;
   evaluate(r, {.z = -0.75e-9, .evaluated = 1, .printFlags = 2, .late = 1});
   EXPECT_EQ(log.texts(),
-            (Lines{"Warning: Event epsilon of a > b increased to 2.5e-09.\n\n",
-                   "Expression a > b became false ( (a)-(b) = -7.5e-10 )\n"}));
+            (Lines{c_locale_text("Warning: Event epsilon of a > b increased to 2.5e-09.\n\n"),
+                   c_locale_text("Expression a > b became false ( (a)-(b) = -7.5e-10 )\n")}));
 }
 
 TEST(EventRelation, NegateInvertsTheResult) {

@@ -1,5 +1,5 @@
 // Result writer: numbering, the layout of "dsres.mat" after open, the rows, closing and its
-// ownership, and the fatal paths in a child process.
+// ownership. The fatal paths: test_result_writer_exit_posix.cpp.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -14,12 +14,9 @@
 #include <string>
 #include <vector>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include "child_process.h"
 #include "mat4_reader.h"
 #include "model/variable_table.h"
+#include "result_writer_fixture.h"
 #include "results/result_writer.h"
 
 namespace {
@@ -41,56 +38,6 @@ const VariableRecord* record_at(int kind, int position) {
   return nullptr;
 }
 
-
-class ResultWriterTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(dir.ok());
-    previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir.file(""));
-    ResultWriterPhase = 0;
-    declare_(states.data(), parameters.data(), nullptr);
-    states = {0.25, -0.5, 0.5235987755983, 0.75, 0.0};
-    for (size_t i = 0; i < derivatives.size(); ++i) derivatives[i] = -2.0 - 0.5 * i;
-    for (size_t i = 0; i < auxiliaries.size(); ++i) auxiliaries[i] = 1000.0 + 0.25 * i;
-  }
-  void TearDown() override {
-    result_file_close(&result);
-    amatFailAllocationAfter = -1;
-    ResultWriterPhase = 0;
-    std::filesystem::current_path(previous);
-  }
-
-  void open(double time = 0.0, double t1 = 1e-9) {
-    result_file_open(&result, time, t1, parameters.data(), states.data(), derivatives.data(),
-                     outputs.data(), inputs.data(), auxiliaries.data());
-  }
-  void prepare_and_open(double time = 0.0, double t1 = 1e-9) {
-    result_file_prepare(&result);
-    open(time, t1);
-  }
-  void write_row(double time) {
-    result_file_write_row(&result, time, 1e-9, parameters.data(), states.data(),
-                          derivatives.data(), outputs.data(), inputs.data(), auxiliaries.data());
-  }
-  // The value of a non-alias record of kinds 1-6 in the arrays.
-  double value_of(const VariableRecord& record) {
-    const double* arrays[7] = {nullptr,        parameters.data(), states.data(),
-                               derivatives.data(), outputs.data(), inputs.data(),
-                               auxiliaries.data()};
-    return arrays[record_kind(record)][variable_position(&record)];
-  }
-
-  mat4::ScratchDirectory dir;
-  std::filesystem::path previous;
-  ResultFile result{};
-  std::vector<double> parameters = std::vector<double>(ModelParameterCount + 1);
-  std::vector<double> states = std::vector<double>(ModelStateCount + 1);
-  std::vector<double> derivatives = std::vector<double>(ModelStateCount + 1);
-  std::vector<double> outputs = std::vector<double>(ModelOutputCount + 1);
-  std::vector<double> inputs = std::vector<double>(ModelInputCount + 1);
-  std::vector<double> auxiliaries = std::vector<double>(ModelAuxiliaryCount + 1);
-};
 
 // dataInfo row of signal i of a parsed file.
 struct DataInfo {
@@ -424,65 +371,6 @@ TEST_F(ResultWriterTest, CloseOfAnUnpreparedOrOnlyPreparedRecord) {
   EXPECT_EQ(result.isAllocated, 0);
   EXPECT_EQ(result.traj.data, nullptr);
   EXPECT_FALSE(std::filesystem::exists("dsres.mat"));
-}
-
-TEST_F(ResultWriterTest, FailuresEndTheProcessWithTheirMessage) {
-  struct Case {
-    const char* what;
-    std::function<void()> body;
-    const char* message;
-  } cases[] = {
-      {"open of an unprepared record", [this] { open(); }, "Internal error"},
-      {"open twice", [this] { prepare_and_open(); open(); }, "Internal error"},
-      {"row count differs from total",
-       [this] {
-         result_file_prepare(&result);
-         result.total -= 1;
-         open();
-       },
-       "Internal error"},
-      {"file cannot be created",
-       [this] {
-         std::filesystem::remove("dsres.mat");
-         std::filesystem::create_directory("dsres.mat");
-         prepare_and_open();
-       },
-       "Failed to open result dsres.mat"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const ChildOutcome outcome = run_in_child(c.body);
-    EXPECT_EQ(outcome.exitStatus, 1);
-    EXPECT_EQ(outcome.stderrText, c.message);
-  }
-}
-
-// Every allocation of prepare and open failing in turn: the process ends with its message,
-// never with a crash.
-TEST_F(ResultWriterTest, EveryFailedAllocationIsFatalWithItsMessage) {
-  // Count the allocations of a successful prepare and open.
-  amatFailAllocationAfter = 1000;
-  result_file_prepare(&result);
-  const int32_t prepareAllocations = 1000 - amatFailAllocationAfter;
-  amatFailAllocationAfter = 1000;
-  open();
-  const int32_t openAllocations = 1000 - amatFailAllocationAfter;
-  amatFailAllocationAfter = -1;
-  result_file_close(&result);
-  result = ResultFile{};
-  ASSERT_GT(prepareAllocations, 10);
-  ASSERT_GT(openAllocations, 0);
-
-  for (int32_t n = 0; n < prepareAllocations + openAllocations; ++n) {
-    SCOPED_TRACE(n);
-    const ChildOutcome outcome = run_in_child([&] {
-      amatFailAllocationAfter = n;
-      prepare_and_open();
-    });
-    EXPECT_EQ(outcome.exitStatus, 1);
-    EXPECT_EQ(outcome.stderrText,
-              n < prepareAllocations ? "Out of memory" : "Failed to open result dsres.mat");
-  }
 }
 
 // The walker's writer phases without a writer behind them (cursors cleared by close) touch
