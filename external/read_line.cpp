@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "external/line_and_env.h"
+#include "external/text_file.h"
 #include "source/matrixop.h"
 
 FILE* cachedFile = nullptr;
@@ -37,7 +38,7 @@ FILE* open_file_at_line(const char* fileName, int32_t skip) {
     cachedFile = nullptr;
     skip -= cachedLineNumber;
   } else {
-    file = std::fopen(fileName, "r");
+    file = text_open(fileName);
     if (file == nullptr) {
       ModelicaFormatError("Not possible to open file \"%s\" for reading:\n%s\n", fileName,
                           std::strerror(errno));
@@ -82,7 +83,7 @@ char* internal_read_line(const char* fileName, int32_t lineNumber, int32_t* endO
   char kept[LocalLineSize];
   size_t n = 0;
   int c;
-  while ((c = std::getc(file)) != '\n' && c != EOF) {
+  while ((c = text_getc(file)) != '\n' && c != EOF) {
     if (n < LocalLineSize) kept[n] = static_cast<char>(c);
     ++n;
   }
@@ -96,8 +97,8 @@ char* internal_read_line(const char* fileName, int32_t lineNumber, int32_t* endO
   } else {
     if (!startKnown) read_failure(file, lineNumber, fileName, startError);
     if (std::fsetpos(file, &start) != 0) read_failure(file, lineNumber, fileName, errno);
-    if (std::fread(s, 1, n, file) < n) read_failure(file, lineNumber, fileName, errno);
-    std::getc(file);  // the line feed, or the end of the file
+    if (text_read(s, n, file) < n) read_failure(file, lineNumber, fileName, errno);
+    text_getc(file);  // the line feed, or the end of the file
   }
   cache_open_file(file, fileName, lineNumber);
   s[n] = '\0';

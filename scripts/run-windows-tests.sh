@@ -61,8 +61,9 @@ echo "== Windows tests under wine ($target build)"
 dir=build/$target
 mkdir -p "$dir/test-tmp"
 # Rarely (about one test process in a thousand, under load) wine's own process dies with
-# SIGSEGV after the test has passed and printed its result; such a test runs once more.
-(cd "$dir" && ctest --output-on-failure --no-tests=error -j "$jobs" --repeat until-pass:2)
+# SIGSEGV after the test has passed and printed its result; such a test runs once more. A test
+# that reported a failure is never run again.
+bash scripts/ctest-retry-crashed.sh "$dir" --output-on-failure --no-tests=error -j "$jobs"
 
 # The same call sequence on the Linux library and on the Windows build under wine.
 echo "== Equivalence of the Linux library and the $target Windows build"

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <vector>
 
 #include "read_line_fixture.h"
 #include "test_platform.h"
@@ -40,6 +42,35 @@ TEST_F(ReadLineTest, LinesLongerThanTheLocalBufferAreReadWhole) {
   for (int32_t n = 1; n <= 6; ++n) EXPECT_EQ(read(path, n), (Line{lines[n - 1], 0})) << n;
   EXPECT_EQ(read(path, 7), (Line{"", 1}));
   for (int32_t n : {6, 5, 4, 3, 2, 1}) EXPECT_EQ(read(path, n), (Line{lines[n - 1], 0})) << n;
+}
+
+// The same lines with LF and with CR LF line ends, written byte for byte. Windows reads both
+// as text (a CR before the line feed is part of the line end); elsewhere the CR stays in the
+// line. Long lines take the second, direct read, which must land at the line's start.
+TEST_F(ReadLineTest, LineEndsWithAndWithoutCarriageReturn) {
+  const std::vector<std::string> lines = {"a\rb", line_of(201, 'A'), "", line_of(450, 'B'),
+                                          "end"};
+  struct Case {
+    const char* name;
+    const char* lineEnd;
+    const char* lineEndLeft;  // what the line reader leaves of the line end in the line
+  } cases[] = {
+      {"lf.txt", "\n", ""},
+      {"crlf.txt", "\r\n", OnWindows ? "" : "\r"},
+  };
+  for (const Case& c : cases) {
+    std::string content;
+    for (const std::string& l : lines) content += l + c.lineEnd;
+    const std::string path = scratch.file(c.name);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+    cache_open_file(nullptr, nullptr, 0);
+    // In order, continuing from the cached file; then backwards, each from the start.
+    for (int32_t n = 1; n <= 5; ++n)
+      EXPECT_EQ(read(path, n), (Line{lines[n - 1] + c.lineEndLeft, 0})) << c.name << " " << n;
+    EXPECT_EQ(read(path, 6), (Line{"", 1})) << c.name;
+    for (int32_t n : {5, 4, 3, 2, 1})
+      EXPECT_EQ(read(path, n), (Line{lines[n - 1] + c.lineEndLeft, 0})) << c.name << " " << n;
+  }
 }
 
 TEST_F(ReadLineTest, CacheKeepsTheFileOfTheLastRead) {
