@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "fmi/model_instance.h"
 #include "test_host.h"
+#include "unit/mat4_reader.h"
 
 // Value references of the model: state i is (2 << 24) + i.
 constexpr fmiValueReference StateRef(uint32_t i) { return 0x02000000u + i; }
@@ -79,4 +81,24 @@ class FmiTest : public ::testing::Test {
 
   const FmiLibrary& lib;
   std::optional<HostInstance> instance;
+};
+
+// An FmiTest whose current folder is a scratch folder of its own, so the result file that the
+// library writes lands there and goes with it; the folder before is current again after.
+class FmiTestInScratch : public FmiTest {
+ protected:
+  explicit FmiTestInScratch(const FmiLibrary& library = tavelo()) : FmiTest(library) {}
+  void SetUp() override {
+    FmiTest::SetUp();
+    ASSERT_TRUE(dir.ok());
+    previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.file(""));
+  }
+  void TearDown() override {
+    FmiTest::TearDown();
+    std::filesystem::current_path(previous);
+  }
+
+  mat4::ScratchDirectory dir;
+  std::filesystem::path previous;
 };
