@@ -83,6 +83,38 @@ class FmiTest : public ::testing::Test {
   std::optional<HostInstance> instance;
 };
 
+// A parameter and the value that a test gives it before the initialisation.
+struct Setting {
+  uint32_t parameter;
+  double value;
+};
+
+// An FmiTest that sets parameters before the initialisation and reads auxiliaries after it.
+class ParameterTest : public FmiTest {
+ protected:
+  void set(uint32_t parameter, double value) {
+    const fmiValueReference vr = ParameterRef(parameter);
+    ASSERT_EQ(lib.SetReal(c(), &vr, 1, &value), fmiOK);
+  }
+  void set(const std::vector<Setting>& settings) {
+    for (const Setting& s : settings) set(s.parameter, s.value);
+  }
+  double aux(uint32_t k) {
+    const fmiValueReference vr = AuxiliaryRef(k);
+    double v = Sentinel;
+    EXPECT_EQ(lib.GetReal(c(), &vr, 1, &v), fmiOK);
+    return v;
+  }
+  // Instantiates (debug logging as given), sets the parameters and initialises; returns the
+  // status and leaves the log of the initialisation as it came.
+  fmiStatus initialize_with(const std::vector<Setting>& settings, fmiBoolean logging = fmiFalse) {
+    create(logging);
+    set(settings);
+    logged_messages().clear();
+    return initialize();
+  }
+};
+
 // An FmiTest whose current folder is a scratch folder of its own, so the result file that the
 // library writes lands there and goes with it; the folder before is current again after.
 class FmiTestInScratch : public FmiTest {
