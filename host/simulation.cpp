@@ -316,7 +316,7 @@ class Run {
         nextOutput = output_time(s_.start, s_.stop, s_.interval, ++k);
         check(CVodeGetDky(integrator_.cvode, at, 0, integrator_.output), "CVodeGetDky",
               integrator_);
-        completed_step(at, N_VGetArrayPointer(integrator_.output), true);
+        completed_step(at, N_VGetArrayPointer(integrator_.output));
         if (callEventUpdate_) {
           // The model asks for an event there: the run goes on from that point.
           N_VScale(1.0, integrator_.output, integrator_.y);
@@ -329,12 +329,11 @@ class Run {
       if (restarted) continue;
       const bool stateEvent = flag == CV_ROOT_RETURN;
       const bool timeEvent = t >= nextTimeEvent_;
-      // The step's end is evaluated again where it is an output point (or lies so near one that
-      // a row may fall there) and at an event. At any other end nothing is recorded or decided
-      // (the integrator's root search has evaluated the indicators there already): the model is
-      // handed the step's states again after the output points and told that the step is done.
-      completed_step(t, integrator_.states(),
-                     stateEvent || timeEvent || t >= s_.stop || near_output_point(t));
+      // The model records a completed step near a whole millisecond with the values its last
+      // evaluation left, wherever the output points lie: the step's end is evaluated again
+      // after the output points (the root search's evaluation there serves when it passed
+      // none).
+      completed_step(t, integrator_.states());
       if (stateEvent || timeEvent || callEventUpdate_) {
         if (!handle_event(t)) return finish(t);
       }
@@ -431,19 +430,21 @@ class Run {
   // well. A thousandth of the output interval is still a cautious first try, and the error
   // test shortens it where the model needs that.
   void set_first_step() {
-    check(CVodeSetInitStep(integrator_.cvode, 1e-3 * std::min(s_.interval, s_.stop - s_.start)),
-          "CVodeSetInitStep", integrator_);
+    firstStep_ = 1e-3 * std::min(s_.interval, s_.stop - s_.start);
+    check(CVodeSetInitStep(integrator_.cvode, firstStep_), "CVodeSetInitStep", integrator_);
   }
 
   // CVODE takes its own steps; the stop time and time events end a step early. So does an
   // output point that the next step would end just after: the step ends on it instead. A step
   // that would end just before one ends a little earlier. A model that records completed steps
   // near output times then sees one such step, not two a hair's breadth apart. k is the index
-  // of the next output point.
+  // of the next output point. Before the first step after a start or an event CVODE knows no
+  // step yet: it will try the first step set here.
   double step_stop(double t, long k) {
     const double stop = std::min(s_.stop, nextTimeEvent_);
     sunrealtype h = 0.0;
-    if (CVodeGetCurrentStep(integrator_.cvode, &h) != CV_SUCCESS || !(h > 0.0)) return stop;
+    if (CVodeGetCurrentStep(integrator_.cvode, &h) != CV_SUCCESS) return stop;
+    if (!(h > 0.0)) h = firstStep_;
     const double end = t + h;
     const double margin = OutputMargin * s_.interval;
     const long nearest = std::max(k, std::lround((end - s_.start) / s_.interval));
@@ -452,13 +453,6 @@ class Run {
     if (point > end && point - end < margin && point - margin > t)
       return std::min(stop, point - margin);
     return stop;
-  }
-
-  // Whether t lies within the margin of an output point.
-  bool near_output_point(double t) const {
-    const long nearest = std::max(1L, std::lround((t - s_.start) / s_.interval));
-    return std::fabs(t - output_time(s_.start, s_.stop, s_.interval, nearest)) <
-           OutputMargin * s_.interval;
   }
 
   [[noreturn]] void integration_failed(int flag, double t) {
@@ -476,16 +470,11 @@ class Run {
     fail(why);
   }
 
-  // After each completed step and at each output point: the model is handed the point and, if
-  // `evaluate`, evaluated there (unless the last evaluation was there); then it is told that the
-  // step is done.
-  void completed_step(double t, const double* x, bool evaluate) {
-    if (!evaluate) {
-      if (model_.set_point(t, x) > fmiWarning)
-        fail(model_.failure.empty() ? "the model discarded the states of a completed step"
-                                    : model_.failure);
-    } else if (!(model_.indicatorsAtPoint && t == model_.pointTime &&
-                 std::equal(x, x + model_.nx, model_.pointStates.begin()))) {
+  // After each completed step and at each output point: the model is evaluated at the point
+  // (unless the last evaluation was there) and told that the step is done.
+  void completed_step(double t, const double* x) {
+    if (!(model_.indicatorsAtPoint && t == model_.pointTime &&
+          std::equal(x, x + model_.nx, model_.pointStates.begin()))) {
       indicators_.resize(model_.nz + 1);
       if (model_.indicators(t, x, indicators_.data()) != fmiOK)
         fail(model_.failure.empty() ? "fmiGetEventIndicators returned fmiDiscard" : model_.failure);
@@ -562,6 +551,7 @@ class Run {
   std::vector<double> indicators_;
   bool callEventUpdate_ = false;
   bool initialized_ = false;
+  double firstStep_ = 0.0;  // the first step tried after a start or an event
 };
 
 }  // namespace

@@ -410,6 +410,18 @@ class HostEvents(unittest.TestCase):
         self.assertAlmostEqual(final["v"], v1 - g * (0.6 - t1), delta=1e-6)
         self.assertEqual(summary_count(done.stdout, "events"), 1)
 
+    def test_completed_steps_are_evaluated_and_give_one_row_per_millisecond(self):
+        # The model records a completed step near a millisecond with the values of its last
+        # evaluation; the output points between the integrator's steps are evaluated too, so
+        # the step's end must be evaluated again, also where it lies on no output point. Its
+        # time event falls just before an output point, where the first step after it must
+        # end on the point, not a hair after it.
+        for args in [[], ["--interval", "0.002"], ["--start", "0.0005"], ["--interval", "0.3"]]:
+            with self.subTest(args=args):
+                done = self.simulate("--set", "scenario=6", "--stop", "2", *args)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertGreater(summary_count(done.stdout, "events"), 1)
+
     def test_discarded_evaluations_are_retried_with_smaller_steps(self):
         # The model refuses every step longer than 0.01 s, whatever the tolerance; at 1e-4 the
         # result lies well within the delta however the refusals shape the steps (at 1e-3 the

@@ -2,8 +2,10 @@
 // ownership. The fatal paths: test_result_writer_exit_posix.cpp.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <algorithm>
 #include <cstdlib>
@@ -309,8 +311,13 @@ TEST_F(ResultWriterTest, ValuesAreStoredAsTheNearestFloat) {
       {-1e39, -INFINITY},
       {1e300, INFINITY},
       {1e-50, 0.0f},
+      {0x1.fffffd8p+127, FLT_MAX},          // rounds up to the largest float
+      {0x1.8p-149, 0x1p-148f},              // subnormal, halfway: to even
+      {-0x1p-150, -0.0f},                   // half the smallest subnormal: to even, zero
+      {0x1.0000000000001p-150, 0x1p-149f},  // just above it: the smallest subnormal
   };
-  for (const Case& c : cases) EXPECT_EQ(result_float(c.in), c.out) << c.in;
+  for (const Case& c : cases)
+    EXPECT_EQ(std::bit_cast<uint32_t>(result_float(c.in)), std::bit_cast<uint32_t>(c.out)) << c.in;
   EXPECT_TRUE(std::isnan(result_float(NAN)));
 }
 

@@ -11,6 +11,10 @@
 //   4 x' = v, v' = 0; the first completed step at or after 0.25 s asks for an event update,
 //     which sets v := 1
 //   5 a time event at 0.3 s that every event update announces again for the same time
+//   6 the ball and a time event a hair before 0.3 s that changes nothing, recording like a
+//     model that writes a result row at each completed step within 1e-7 s of a whole
+//     millisecond with the values of its last evaluation: a completed step whose time and
+//     states were not evaluated, or a second row for one millisecond, fails with fmiError
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -35,6 +39,11 @@ struct Instance {
   double lastCompleted = 0.0;
   bool stepEventDone = false;
   double nextTimeEvent = 0.0;  // scenario 2
+  // The point of the last evaluation of derivatives or event indicators (scenario 6).
+  bool evaluated = false;
+  double evaluatedTime = 0.0, evaluatedX = 0.0, evaluatedV = 0.0;
+  double lastRowTime = -INFINITY;  // scenario 6
+  long lastRowMillisecond = -1;
 };
 
 Instance* instance = nullptr;
@@ -51,12 +60,24 @@ __attribute__((format(printf, 2, 3))) void log(fmiStatus status, const char* for
 
 Instance* of(fmiComponent c) { return static_cast<Instance*>(c); }
 
+void note_evaluation(Instance& m) {
+  m.evaluated = true;
+  m.evaluatedTime = m.time;
+  m.evaluatedX = m.x;
+  m.evaluatedV = m.v;
+}
+
+bool evaluated_here(const Instance& m) {
+  return m.evaluated && m.evaluatedTime == m.time && m.evaluatedX == m.x && m.evaluatedV == m.v;
+}
+
 void derivatives(const Instance& m, double dx[2]) {
   dx[0] = dx[1] = 0.0;
   if (m.frozen) return;
   switch (m.scenario) {
     case 0:
     case 3:
+    case 6:
       dx[0] = m.v;
       dx[1] = -m.g;
       break;
@@ -74,7 +95,9 @@ void event_info_after(Instance& m, fmiEventInfo* info) {
   info->stateValueReferencesChanged = fmiFalse;
   info->terminateSimulation = fmiFalse;
   info->upcomingTimeEvent =
-      (m.scenario == 2 || m.scenario == 5) && m.nextTimeEvent > 0.0 ? fmiTrue : fmiFalse;
+      (m.scenario == 2 || m.scenario == 5 || m.scenario == 6) && m.nextTimeEvent > 0.0
+          ? fmiTrue
+          : fmiFalse;
   if (info->upcomingTimeEvent) info->nextEventTime = m.nextTimeEvent;
 }
 
@@ -126,6 +149,22 @@ TEST_EXPORT fmiStatus TestModel_fmiSetContinuousStates(fmiComponent c, const fmi
 TEST_EXPORT fmiStatus TestModel_fmiCompletedIntegratorStep(fmiComponent c,
                                                           fmiBoolean* callEventUpdate) {
   Instance& m = *of(c);
+  if (m.scenario == 6) {
+    if (!evaluated_here(m)) {
+      log(fmiError, "completed step at t = %.17g s without an evaluation there", m.time);
+      return fmiError;
+    }
+    const double ms = std::floor(1000.0 * m.time + 0.5);
+    if (std::fabs(1000.0 * m.time - ms) < 1e-4 && m.lastRowTime < m.time) {
+      if (static_cast<long>(ms) == m.lastRowMillisecond) {
+        log(fmiError, "a second row for millisecond %ld at t = %.17g s", m.lastRowMillisecond,
+            m.time);
+        return fmiError;
+      }
+      m.lastRowMillisecond = static_cast<long>(ms);
+      m.lastRowTime = m.time;
+    }
+  }
   m.lastCompleted = m.time;
   *callEventUpdate = fmiFalse;
   if (m.scenario == 4 && !m.stepEventDone && m.time >= 0.25) *callEventUpdate = fmiTrue;
@@ -172,6 +211,9 @@ TEST_EXPORT fmiStatus TestModel_fmiInitialize(fmiComponent c, fmiBoolean, fmiRea
   m.initialized = true;
   m.lastCompleted = m.time;
   if (m.scenario == 2 || m.scenario == 5) m.nextTimeEvent = 0.3;
+  // The first step after this event, of a thousandth of the default output interval, would end
+  // 5e-8 s after the output point 0.3 s.
+  if (m.scenario == 6) m.nextTimeEvent = 0.3 - 1e-6 + 5e-8;
   info->stateValuesChanged = fmiFalse;
   event_info_after(m, info);
   return fmiOK;
@@ -189,12 +231,14 @@ TEST_EXPORT fmiStatus TestModel_fmiGetDerivatives(fmiComponent c, fmiReal dx[], 
     return fmiError;
   }
   derivatives(m, dx);
+  note_evaluation(m);
   return fmiOK;
 }
 
 TEST_EXPORT fmiStatus TestModel_fmiGetEventIndicators(fmiComponent c, fmiReal z[], size_t ni) {
   if (ni != 1) return fmiError;
   z[0] = of(c)->x;
+  note_evaluation(*of(c));
   return fmiOK;
 }
 
@@ -237,13 +281,14 @@ TEST_EXPORT fmiStatus TestModel_fmiGetString(fmiComponent, const fmiValueReferen
 TEST_EXPORT fmiStatus TestModel_fmiEventUpdate(fmiComponent c, fmiBoolean, fmiEventInfo* info) {
   Instance& m = *of(c);
   info->stateValuesChanged = fmiFalse;
-  if ((m.scenario == 0 || m.scenario == 3) && m.x <= 1e-9 && m.v < 0.0) {
+  if ((m.scenario == 0 || m.scenario == 3 || m.scenario == 6) && m.x <= 1e-9 && m.v < 0.0) {
     m.v = -m.e * m.v;
     m.x = 0.0;  // on the ground, not a rounding error below it
     ++m.bounces;
     info->stateValuesChanged = fmiTrue;
   }
   bool terminate = false;
+  if (m.scenario == 6 && m.nextTimeEvent > 0.0 && m.time >= m.nextTimeEvent) m.nextTimeEvent = 0.0;
   if (m.scenario == 2 && m.nextTimeEvent > 0.0 && m.time >= m.nextTimeEvent) {
     if (m.nextTimeEvent == 0.3) {
       m.v = 1.0;
