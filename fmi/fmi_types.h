@@ -77,3 +77,15 @@ typedef fmiStatus fmiGetStateValueReferencesTYPE(fmiComponent c, fmiValueReferen
 typedef fmiStatus fmiTerminateTYPE(fmiComponent c);
 
 }  // extern "C"
+
+// The 24 functions by name, without the fmi prefix, for code that handles each of them alike:
+// X(name) is expanded once per function, fmi##name##TYPE being its type.
+// clang-format off
+#define TAVELO_FMI_FUNCTIONS(X)                                                       \
+  X(GetModelTypesPlatform) X(GetVersion) X(InstantiateModel) X(FreeModelInstance)     \
+  X(SetDebugLogging) X(SetTime) X(SetContinuousStates) X(CompletedIntegratorStep)     \
+  X(SetReal) X(SetInteger) X(SetBoolean) X(SetString) X(Initialize) X(GetDerivatives) \
+  X(GetEventIndicators) X(GetReal) X(GetInteger) X(GetBoolean) X(GetString)           \
+  X(EventUpdate) X(GetContinuousStates) X(GetNominalContinuousStates)                 \
+  X(GetStateValueReferences) X(Terminate)
+// clang-format on

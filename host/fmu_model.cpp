@@ -233,7 +233,7 @@ Fmu::Fmu(const std::string& path) {
   functions_.name = reinterpret_cast<fmi##name##TYPE*>(                                 \
       dlsym(handle_, (id + "_fmi" #name).c_str()));                                      \
   if (functions_.name == nullptr) missing += (missing.empty() ? "" : ", ") + id + "_fmi" #name;
-  TAVELO_SIM_FUNCTIONS(TAVELO_SIM_RESOLVE)
+  TAVELO_FMI_FUNCTIONS(TAVELO_SIM_RESOLVE)
 #undef TAVELO_SIM_RESOLVE
   if (!missing.empty()) {
     dlclose(handle_);

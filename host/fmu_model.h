@@ -52,19 +52,9 @@ struct ModelDescription {
 ModelDescription parse_model_description(const std::string& xml);
 
 // The 24 functions of the binary, resolved by the model identifier's prefix.
-// clang-format off
-#define TAVELO_SIM_FUNCTIONS(X)                                                       \
-  X(GetModelTypesPlatform) X(GetVersion) X(InstantiateModel) X(FreeModelInstance)     \
-  X(SetDebugLogging) X(SetTime) X(SetContinuousStates) X(CompletedIntegratorStep)     \
-  X(SetReal) X(SetInteger) X(SetBoolean) X(SetString) X(Initialize) X(GetDerivatives) \
-  X(GetEventIndicators) X(GetReal) X(GetInteger) X(GetBoolean) X(GetString)           \
-  X(EventUpdate) X(GetContinuousStates) X(GetNominalContinuousStates)                 \
-  X(GetStateValueReferences) X(Terminate)
-// clang-format on
-
 struct FmiFunctions {
 #define TAVELO_SIM_POINTER(name) fmi##name##TYPE* name = nullptr;
-  TAVELO_SIM_FUNCTIONS(TAVELO_SIM_POINTER)
+  TAVELO_FMI_FUNCTIONS(TAVELO_SIM_POINTER)
 #undef TAVELO_SIM_POINTER
 };
 

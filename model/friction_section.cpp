@@ -97,26 +97,42 @@ struct Coefficients {
   double Ja;   // the arm equation's own coefficient
 };
 
-// Builds the system for sa = (pendulum, arm) into frictionSystem.A and .b.
-void build_system(const ModelEntryArguments& a, const BearingState& arm,
-                  const BearingState& pendulum, Coefficients& q) {
+// The joint speeds and the model values both halves of a pass read, named as the equations
+// use them. None of them changes while the mixed system iterates.
+struct ModelValues {
+  double wa, wp;  // arm and pendulum joint speeds
+  double m, r1, r2, r3;
+  double I11, I12, I13, I21, I22, I23, I31, I32, I33;
+  double ma, ra1, ra3, Ia22;
+  double g2;
+  double c, s, R32, R33;
+  double Ta11, Ta13, Ta31, Ta33;
+  double Tp21, Tp23, Tp31, Tp33;
+  double w2, w3;
+};
+
+ModelValues model_values(const ModelEntryArguments& a) {
   const double* w = a.auxiliaries;
   const double* x = a.states;
-  const double wa = x[1];
-  const double wp = x[3];
-  const double m = w[1369];
-  const double r1 = w[1366], r2 = w[1367], r3 = w[1368];
-  const double I11 = w[1410], I12 = w[1411], I13 = w[1412];
-  const double I21 = w[1413], I22 = w[1414], I23 = w[1415];
-  const double I31 = w[1416], I32 = w[1417], I33 = w[1418];
-  const double ma = w[1067];
-  const double ra1 = w[1064], ra3 = w[1066];
-  const double Ia22 = w[1118];
-  const double g2 = w[1437];
-  const double c = w[1672], s = w[1673], R32 = w[1675], R33 = w[1676];
-  const double Ta11 = w[994], Ta13 = w[996], Ta31 = w[1000], Ta33 = w[1002];
-  const double Tp21 = w[1356], Tp23 = w[1358], Tp31 = w[1359], Tp33 = w[1361];
-  const double w2 = w[1363], w3 = w[1364];
+  return {.wa = x[1], .wp = x[3],
+          .m = w[1369], .r1 = w[1366], .r2 = w[1367], .r3 = w[1368],
+          .I11 = w[1410], .I12 = w[1411], .I13 = w[1412],
+          .I21 = w[1413], .I22 = w[1414], .I23 = w[1415],
+          .I31 = w[1416], .I32 = w[1417], .I33 = w[1418],
+          .ma = w[1067], .ra1 = w[1064], .ra3 = w[1066], .Ia22 = w[1118],
+          .g2 = w[1437],
+          .c = w[1672], .s = w[1673], .R32 = w[1675], .R33 = w[1676],
+          .Ta11 = w[994], .Ta13 = w[996], .Ta31 = w[1000], .Ta33 = w[1002],
+          .Tp21 = w[1356], .Tp23 = w[1358], .Tp31 = w[1359], .Tp33 = w[1361],
+          .w2 = w[1363], .w3 = w[1364]};
+}
+
+// Builds the system for sa = (pendulum, arm) into frictionSystem.A and .b.
+void build_system(const ModelEntryArguments& a, const ModelValues& v, const BearingState& arm,
+                  const BearingState& pendulum, Coefficients& q) {
+  const double* w = a.auxiliaries;
+  const auto [wa, wp, m, r1, r2, r3, I11, I12, I13, I21, I22, I23, I31, I32, I33, ma, ra1, ra3,
+              Ia22, g2, c, s, R32, R33, Ta11, Ta13, Ta31, Ta33, Tp21, Tp23, Tp31, Tp33, w2, w3] = v;
   const double Lp = pendulum.locked ? 1.0 : 0.0;
   const double La = arm.locked ? 1.0 : 0.0;
   constexpr double L = ArmLength;
@@ -216,26 +232,13 @@ double relative_acceleration(const BearingState& s, double sa, double tau0Max) {
 }
 
 // The state derivatives of the joint speeds and the cut forces and torques that follow.
-void derivatives_and_cut_forces(const ModelEntryArguments& a, const BearingState& arm,
-                                const BearingState& pendulum, const Coefficients& q) {
+void derivatives_and_cut_forces(const ModelEntryArguments& a, const ModelValues& v,
+                                const BearingState& arm, const BearingState& pendulum,
+                                const Coefficients& q) {
   double* w = a.auxiliaries;
   double* F = a.derivatives;
-  const double* x = a.states;
-  const double wa = x[1];
-  const double wp = x[3];
-  const double m = w[1369];
-  const double r1 = w[1366], r2 = w[1367], r3 = w[1368];
-  const double I11 = w[1410], I12 = w[1411], I13 = w[1412];
-  const double I21 = w[1413], I22 = w[1414], I23 = w[1415];
-  const double I31 = w[1416], I32 = w[1417], I33 = w[1418];
-  const double ma = w[1067];
-  const double ra1 = w[1064], ra3 = w[1066];
-  const double Ia22 = w[1118];
-  const double g2 = w[1437];
-  const double c = w[1672], s = w[1673], R32 = w[1675], R33 = w[1676];
-  const double Ta11 = w[994], Ta13 = w[996], Ta31 = w[1000], Ta33 = w[1002];
-  const double Tp21 = w[1356], Tp23 = w[1358], Tp31 = w[1359], Tp33 = w[1361];
-  const double w2 = w[1363], w3 = w[1364];
+  const auto [wa, wp, m, r1, r2, r3, I11, I12, I13, I21, I22, I23, I31, I32, I33, ma, ra1, ra3,
+              Ia22, g2, c, s, R32, R33, Ta11, Ta13, Ta31, Ta33, Tp21, Tp23, Tp31, Tp33, w2, w3] = v;
 
   F[1] = relative_acceleration(arm, w[fp::ArmSa], w[fp::ArmTau0Max]);
   end_equation_reset();
@@ -307,6 +310,7 @@ bool friction_mixed_system(const ModelEntryArguments& a) {
   FrictionSystemState& fs = frictionSystem;
   ModelRuntimeState& rt = modelRuntime;
   const bool statesFinite = finite_states(a.states);
+  const ModelValues v = model_values(a);
   int passChanged = 1;
   int pass = 0;
   for (;;) {
@@ -335,9 +339,9 @@ bool friction_mixed_system(const ModelEntryArguments& a) {
     const BearingState pendulum = bearing_state(w, fp::PendulumLocked, fp::PendulumStartForward,
                                                 fp::PendulumStartBackward, preValues[1]);
     Coefficients q;
-    build_system(a, arm, pendulum, q);
+    build_system(a, v, arm, pendulum, q);
     solve_system(a, statesFinite);
-    derivatives_and_cut_forces(a, arm, pendulum, q);
+    derivatives_and_cut_forces(a, v, arm, pendulum, q);
     passChanged = friction_boolean_pass(a, pass);
   }
   if (fs.solverProblem != 0) {

@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "fmi/model_instance.h"
 #include "test_host.h"
+#include "unit/mat4_reader.h"
 
 // Value references of the model: state i is (2 << 24) + i.
 constexpr fmiValueReference StateRef(uint32_t i) { return 0x02000000u + i; }
@@ -79,4 +81,56 @@ class FmiTest : public ::testing::Test {
 
   const FmiLibrary& lib;
   std::optional<HostInstance> instance;
+};
+
+// A parameter and the value that a test gives it before the initialisation.
+struct Setting {
+  uint32_t parameter;
+  double value;
+};
+
+// An FmiTest that sets parameters before the initialisation and reads auxiliaries after it.
+class ParameterTest : public FmiTest {
+ protected:
+  void set(uint32_t parameter, double value) {
+    const fmiValueReference vr = ParameterRef(parameter);
+    ASSERT_EQ(lib.SetReal(c(), &vr, 1, &value), fmiOK);
+  }
+  void set(const std::vector<Setting>& settings) {
+    for (const Setting& s : settings) set(s.parameter, s.value);
+  }
+  double aux(uint32_t k) {
+    const fmiValueReference vr = AuxiliaryRef(k);
+    double v = Sentinel;
+    EXPECT_EQ(lib.GetReal(c(), &vr, 1, &v), fmiOK);
+    return v;
+  }
+  // Instantiates (debug logging as given), sets the parameters and initialises; returns the
+  // status and leaves the log of the initialisation as it came.
+  fmiStatus initialize_with(const std::vector<Setting>& settings, fmiBoolean logging = fmiFalse) {
+    create(logging);
+    set(settings);
+    logged_messages().clear();
+    return initialize();
+  }
+};
+
+// An FmiTest whose current folder is a scratch folder of its own, so the result file that the
+// library writes lands there and goes with it; the folder before is current again after.
+class FmiTestInScratch : public FmiTest {
+ protected:
+  explicit FmiTestInScratch(const FmiLibrary& library = tavelo()) : FmiTest(library) {}
+  void SetUp() override {
+    FmiTest::SetUp();
+    ASSERT_TRUE(dir.ok());
+    previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.file(""));
+  }
+  void TearDown() override {
+    FmiTest::TearDown();
+    std::filesystem::current_path(previous);
+  }
+
+  mat4::ScratchDirectory dir;
+  std::filesystem::path previous;
 };

@@ -22,7 +22,7 @@ FmiLibrary load_library(const char* path, bool withFaults) {
 #define TAVELO_HOST_RESOLVE(name)                                                                \
   lib.name = reinterpret_cast<fmi##name##TYPE*>(library_symbol(lib.handle, "Tavelo_fmi" #name)); \
   if (lib.name == nullptr) ADD_FAILURE() << "missing export Tavelo_fmi" #name;
-  TAVELO_HOST_EXPORTS(TAVELO_HOST_RESOLVE)
+  TAVELO_FMI_FUNCTIONS(TAVELO_HOST_RESOLVE)
 #undef TAVELO_HOST_RESOLVE
   if (withFaults) {
     lib.testSetFault =

@@ -10,20 +10,10 @@
 #include "fmi/fmi_types.h"
 
 // The exports of the library, each resolved by name.
-// clang-format off
-#define TAVELO_HOST_EXPORTS(X)                                                        \
-  X(GetModelTypesPlatform) X(GetVersion) X(InstantiateModel) X(FreeModelInstance)     \
-  X(SetDebugLogging) X(SetTime) X(SetContinuousStates) X(CompletedIntegratorStep)     \
-  X(SetReal) X(SetInteger) X(SetBoolean) X(SetString) X(Initialize) X(GetDerivatives) \
-  X(GetEventIndicators) X(GetReal) X(GetInteger) X(GetBoolean) X(GetString)           \
-  X(EventUpdate) X(GetContinuousStates) X(GetNominalContinuousStates)                 \
-  X(GetStateValueReferences) X(Terminate)
-// clang-format on
-
 struct FmiLibrary {
   void* handle = nullptr;
 #define TAVELO_HOST_POINTER(name) fmi##name##TYPE* name = nullptr;
-  TAVELO_HOST_EXPORTS(TAVELO_HOST_POINTER)
+  TAVELO_FMI_FUNCTIONS(TAVELO_HOST_POINTER)
 #undef TAVELO_HOST_POINTER
   // Only in the test build of the library: switches a test fault of the model body, and sets
   // bits that every pass of the model body ORs into its print flags.

@@ -46,29 +46,8 @@ constexpr uint32_t ArmFrameAForce2 = 1058;        // arm.body.frame_a.f[2]
 const uint32_t ShapeMaterials[] = {1209, 1248, 1488, 1517};  // arm.shape1/2, pendulum.shape1/2
 const uint32_t JointMaterials[] = {1635, 1725};  // armJoint.cylinder, pendulumJoint.cylinder
 
-struct Setting {
-  uint32_t parameter;
-  double value;
-};
-
-class LabelsAndMaterials : public FmiTest {
+class LabelsAndMaterials : public ParameterTest {
  protected:
-  void set(uint32_t parameter, double value) {
-    const fmiValueReference vr = ParameterRef(parameter);
-    ASSERT_EQ(lib.SetReal(c(), &vr, 1, &value), fmiOK);
-  }
-  fmiStatus initialize_with(const std::vector<Setting>& settings, fmiBoolean logging = fmiFalse) {
-    create(logging);
-    for (const Setting& s : settings) set(s.parameter, s.value);
-    logged_messages().clear();
-    return initialize();
-  }
-  double aux(uint32_t k) {
-    const fmiValueReference vr = AuxiliaryRef(k);
-    double v = Sentinel;
-    EXPECT_EQ(lib.GetReal(c(), &vr, 1, &v), fmiOK);
-    return v;
-  }
   // Exactly, a zero with its sign.
   void expect_exact(uint32_t k, double expected, const std::string& what) {
     const double v = aux(k);

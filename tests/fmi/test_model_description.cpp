@@ -250,21 +250,7 @@ struct RecordedValues {
   }
 };
 
-class ModelDescriptionAtLibrary : public FmiTest {
- protected:
-  void SetUp() override {
-    FmiTest::SetUp();
-    ASSERT_TRUE(dir.ok());
-    previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir.file(""));
-  }
-  void TearDown() override {
-    FmiTest::TearDown();
-    std::filesystem::current_path(previous);
-  }
-  mat4::ScratchDirectory dir;
-  std::filesystem::path previous;
-};
+using ModelDescriptionAtLibrary = FmiTestInScratch;
 
 // Every reference of the description is one the library answers after initialisation; what it
 // answers, with an alias's sign, is what the result file records under the variable's name,

@@ -65,30 +65,14 @@ const Body Pendulum{.name = "pendulum",
 using Values = std::vector<double>;
 using Lines = std::vector<std::string>;
 
-struct Setting {
-  uint32_t parameter;
-  double value;
-};
 struct Expected {
   uint32_t auxiliary;
   double value;
 };
 
-class DependentParameters : public FmiTest {
+class DependentParameters : public ParameterTest {
  protected:
-  void set(uint32_t parameter, double value) {
-    const fmiValueReference vr = ParameterRef(parameter);
-    ASSERT_EQ(lib.SetReal(c(), &vr, 1, &value), fmiOK);
-  }
-  void set(const std::vector<Setting>& settings) {
-    for (const Setting& s : settings) set(s.parameter, s.value);
-  }
-  double aux(uint32_t k) {
-    const fmiValueReference vr = AuxiliaryRef(k);
-    double v = Sentinel;
-    EXPECT_EQ(lib.GetReal(c(), &vr, 1, &v), fmiOK);
-    return v;
-  }
+  using ParameterTest::aux;
   Values aux(uint32_t first, int n) {
     Values v;
     for (int k = 0; k < n; ++k) v.push_back(aux(first + k));
@@ -101,13 +85,6 @@ class DependentParameters : public FmiTest {
       else
         EXPECT_EQ(aux(e.auxiliary), e.value) << "auxiliary " << e.auxiliary;
     }
-  }
-  // Initialises with debug logging on; returns the status and leaves the log as it came.
-  fmiStatus initialize_with(const std::vector<Setting>& settings) {
-    create(fmiTrue);
-    set(settings);
-    logged_messages().clear();
-    return initialize();
   }
 };
 
@@ -380,7 +357,7 @@ TEST_F(DependentParameters, ZeroDivisorsFailTheInitialization) {
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
-    ASSERT_EQ(initialize_with({k.bad}), fmiError);
+    ASSERT_EQ(initialize_with({k.bad}, fmiTrue), fmiError);
     EXPECT_EQ(logged_texts(), k.log);
     ASSERT_EQ(logged_messages().size(), k.log.size());
     for (size_t i = 0; i + 1 < k.log.size(); ++i) EXPECT_EQ(logged_messages()[i].status, fmiOK);
@@ -403,7 +380,7 @@ TEST_F(DependentParameters, ZeroDivisorsFailTheInitialization) {
 // A NaN width fraction divides without a report: every width that follows from it is NaN,
 // and so are the gravity head and line lengths (NaN fails the comparisons).
 TEST_F(DependentParameters, NaNWidthFractionGivesNaNWidths) {
-  ASSERT_EQ(initialize_with({{DefaultWidthFraction, NaN}}), fmiOK);
+  ASSERT_EQ(initialize_with({{DefaultWidthFraction, NaN}}, fmiTrue), fmiOK);
   for (const LoggedMessage& message : logged_messages()) EXPECT_NE(message.status, fmiError);
   expect({{35, NaN},
           {828, NaN},
@@ -447,7 +424,7 @@ TEST_F(DependentParameters, NaNFrameDiameterFractionGivesNaNAxisDimensions) {
 TEST_F(DependentParameters, NaNStartAngleFailsInTheQuaternion) {
   for (const Body& b : {Arm, Pendulum}) {
     SCOPED_TRACE(b.name);
-    ASSERT_EQ(initialize_with({{b.parameters + 12, NaN}}), fmiError);  // angles_start[3]
+    ASSERT_EQ(initialize_with({{b.parameters + 12, NaN}}, fmiTrue), fmiError);  // angles_start[3]
     Lines log = logged_texts();
     ASSERT_EQ(log.size(), 7u);
     // The sign of the NaN is the platform's.

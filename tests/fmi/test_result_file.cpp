@@ -52,28 +52,16 @@ struct ResultSignals {
   double row_value(int32_t column, int32_t row) const { return f.find("data_2")->number(column, row); }
 };
 
-class ResultFileAtBoundary : public FmiTest {
+class ResultFileAtBoundary : public FmiTestInScratch {
  protected:
-  explicit ResultFileAtBoundary(const FmiLibrary& library = tavelo()) : FmiTest(library) {}
-  void SetUp() override {
-    FmiTest::SetUp();
-    ASSERT_TRUE(dir.ok());
-    previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir.file(""));
-  }
-  void TearDown() override {
-    FmiTest::TearDown();
-    std::filesystem::current_path(previous);
-  }
+  explicit ResultFileAtBoundary(const FmiLibrary& library = tavelo())
+      : FmiTestInScratch(library) {}
   static mat4::File read_result() { return mat4::read("dsres.mat"); }
   void step(double t) {
     fmiBoolean callEventUpdate = fmiFalse;
     ASSERT_EQ(lib.SetTime(c(), t), fmiOK);
     ASSERT_EQ(lib.CompletedIntegratorStep(c(), &callEventUpdate), fmiOK);
   }
-
-  mat4::ScratchDirectory dir;
-  std::filesystem::path previous;
 };
 
 TEST_F(ResultFileAtBoundary, LayoutAfterInitialize) {

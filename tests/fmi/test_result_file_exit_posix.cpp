@@ -4,26 +4,10 @@
 
 #include "child_process.h"
 #include "fmi_fixture.h"
-#include "unit/mat4_reader.h"
 
 namespace {
 
-class ResultFileExit : public FmiTest {
- protected:
-  void SetUp() override {
-    FmiTest::SetUp();
-    ASSERT_TRUE(dir.ok());
-    previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir.file(""));
-  }
-  void TearDown() override {
-    FmiTest::TearDown();
-    std::filesystem::current_path(previous);
-  }
-
-  mat4::ScratchDirectory dir;
-  std::filesystem::path previous;
-};
+using ResultFileExit = FmiTestInScratch;
 
 TEST_F(ResultFileExit, UnwritableResultFileEndsTheProcess) {
   create();

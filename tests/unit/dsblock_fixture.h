@@ -52,13 +52,15 @@ class ModelEntryTest : public ::testing::Test {
     return QiErr;
   }
 
-  // One pass of the body, straight through its first piece.
-  void pass(int32_t demand, int32_t* QiErr) {
-    const ModelEntryArguments a{&demand, &computedLevel, &time,     x.data(),  nullptr, u.data(),
-                                dp.data(), nullptr,      nullptr,   F.data(),  y.data(), w.data(),
-                                ei.data(), nullptr,      nullptr,   nullptr,   QiErr};
-    model_bindings_1(a, 0);
+  // The arguments of a section of the model over this fixture's arrays.
+  ModelEntryArguments args(int32_t* demand, int32_t* QiErr) {
+    return {demand,    &computedLevel, &time,   x.data(), nullptr,  u.data(),
+            dp.data(), nullptr,        nullptr, F.data(), y.data(), w.data(),
+            ei.data(), nullptr,        nullptr, nullptr,  QiErr};
   }
+
+  // One pass of the body, straight through its first piece.
+  void pass(int32_t demand, int32_t* QiErr) { model_bindings_1(args(&demand, QiErr), 0); }
 
   static constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 

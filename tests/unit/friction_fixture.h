@@ -38,12 +38,6 @@ class FrictionTest : public ModelEntryTest {
     ASSERT_EQ(QiErr, 0);
   }
 
-  ModelEntryArguments args(int32_t* demand, int32_t* QiErr) {
-    return {demand,    &computedLevel, &time,   x.data(), nullptr,  u.data(),
-            dp.data(), nullptr,        nullptr, F.data(), y.data(), w.data(),
-            ei.data(), nullptr,        nullptr, nullptr,  QiErr};
-  }
-
   // Stored pre values of the modes, and the start Booleans' pre values cleared.
   static void set_pre_modes(double arm, double pendulum) {
     preValues[0] = arm;

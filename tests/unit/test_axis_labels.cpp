@@ -43,11 +43,7 @@ class AxisLabels : public ModelEntryTest {
     w[56] = s;
     int32_t demand = DemandInitialize;
     int32_t QiErr = 0;
-    const ModelEntryArguments a{&demand,   &computedLevel, &time,   x.data(),  nullptr,
-                                u.data(),  dp.data(),      nullptr, nullptr,   F.data(),
-                                y.data(),  w.data(),       ei.data(), nullptr, nullptr,
-                                nullptr,   &QiErr};
-    axis_label_geometry(a);
+    axis_label_geometry(args(&demand, &QiErr));
   }
   double value(const std::string& name) { return w[position(name)]; }
 

@@ -44,11 +44,7 @@ class MaterialsSection : public ModelEntryTest {
   void run() {
     int32_t demand = DemandInitialize;
     int32_t QiErr = 0;
-    const ModelEntryArguments a{&demand,   &computedLevel, &time,   x.data(),  nullptr,
-                                u.data(),  dp.data(),      nullptr, nullptr,   F.data(),
-                                y.data(),  w.data(),       ei.data(), nullptr, nullptr,
-                                nullptr,   &QiErr};
-    materials_and_closing_parameters(a);
+    materials_and_closing_parameters(args(&demand, &QiErr));
   }
   void expect_materials(double shapes, double joints) {
     for (const char* name : ShapeMaterials) EXPECT_EQ(w[auxiliary(name)], shapes) << name;
