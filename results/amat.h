@@ -108,6 +108,8 @@ int amatTextPutChar(AmatFile* file, const AmatMatrix* matrix, const char* commen
 // Row-wise writing of one matrix at the end of a named file: type realMatrix, or
 // doubleMatrix / doubleRowMatrix (stored as float64; the rows are given as floats either way).
 int amatPutRinit(AmatFile* file, const char* name, int32_t rowLength, int32_t type);
-// Appends one row of rowLength floats, rewrites the row count and flushes the stream.
+// Appends one row of rowLength floats, rewrites the row count and flushes the stream. A row
+// whose write or flush fails is reported and taken back: the file is cut where the row began,
+// so it ends with the last whole row and its count, and the next append starts there again.
 int amatPutRrow(AmatFile* file, const float* row);
 int amatPutRclose(AmatFile* file);
