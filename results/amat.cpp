@@ -247,6 +247,7 @@ int amatPutOpen(const char* fileName, int32_t format, int32_t bstruct, const cha
   file->rowType = 0;
   file->rowLength = 0;
   file->rowsWritten = 0;
+  file->rowsEnd = -1;
   file->isFile = 0;
   file->type = file->mrows = file->ncols = file->imagf = file->namlen = 0;
   file->format = format;
@@ -500,7 +501,8 @@ int amatTextPutChar(AmatFile* file, const AmatMatrix* m, const char* comment) {
 
 namespace {
 
-// Rewrites the row count at headerPos and returns to where the writing stopped (the end).
+// Rewrites the row count at headerPos and returns to where the writing stopped (the end), which
+// is where the next row begins.
 bool rewrite_row_count(AmatFile* file) {
   FILE* fp = file->fp;
   off_t end = ftello(fp);
@@ -511,6 +513,7 @@ bool rewrite_row_count(AmatFile* file) {
     ok = clocale_fprintf(fp, "(%ld,%ld) ", static_cast<long>(file->rowsWritten),
                          static_cast<long>(file->rowLength)) >= 0;
   if (ok) ok = fseeko(fp, end, SEEK_SET) == 0;
+  file->rowsEnd = ok ? end : -1;
   if (!ok) {
     int error = errno;
     fseeko(fp, 0, SEEK_END);  // continue appending at the end whatever failed
@@ -525,22 +528,25 @@ bool rewrite_row_count(AmatFile* file) {
 // seek writes out what the buffer holds; when that fails the buffer is dropped, and a second
 // seek moves), the file is cut there, and the stream is moved there again, so that nothing
 // buffered can reach the file past the cut. errno keeps the row's failure.
-void take_back_row(FILE* fp, off_t rowStart) {
+void take_back_row(AmatFile* file, off_t rowStart) {
+  FILE* fp = file->fp;
   const int error = errno;
-  if (rowStart >= 0 &&
-      (fseeko(fp, rowStart, SEEK_SET) == 0 || fseeko(fp, rowStart, SEEK_SET) == 0)) {
+  bool atStart = rowStart >= 0 && (fseeko(fp, rowStart, SEEK_SET) == 0 ||
+                                   fseeko(fp, rowStart, SEEK_SET) == 0);
+  if (atStart) {
     file_cut(fp, rowStart);
-    fseeko(fp, rowStart, SEEK_SET);
+    atStart = fseeko(fp, rowStart, SEEK_SET) == 0;
     std::clearerr(fp);
   }
+  file->rowsEnd = atStart ? rowStart : -1;
   errno = error;
 }
 
 // Reports a row that did not reach the file and takes it back; returns 1.
-int row_failure(const AmatFile* file, long row, off_t rowStart) {
+int row_failure(AmatFile* file, long row, off_t rowStart) {
   report("Error when writing row %ld of matrix \"%s\" row-wise\nto file \"%s\": %s\n", row,
          text_of(file->rowName), file_label(file), system_error());
-  take_back_row(file->fp, rowStart);
+  take_back_row(file, rowStart);
   return 1;
 }
 
@@ -606,6 +612,7 @@ int amatPutRinit(AmatFile* file, const char* name, int32_t rowLength, int32_t ty
   }
   // On disk at once: the file is complete, with no rows yet, before the first row arrives.
   ok = ok && std::fflush(fp) == 0;
+  file->rowsEnd = ok ? ftello(fp) : -1;
   if (ok) return 0;
   rowwise_failure(file, rowName, system_error());
   std::free(file->rowName);  // no matrix is being written row-wise
@@ -618,7 +625,7 @@ int amatPutRrow(AmatFile* file, const float* row) {
     return rowwise_failure(file, file->rowName, "no matrix is being written row-wise");
   FILE* fp = file->fp;
   // Where the row begins: a row that fails to reach the file is cut back to here.
-  const off_t rowStart = ftello(fp);
+  const off_t rowStart = file->rowsEnd >= 0 ? file->rowsEnd : ftello(fp);
   const size_t n = static_cast<size_t>(file->rowLength);
   if (file->format == 1) {
     const long rowNumber = static_cast<long>(file->ncols) + 1;

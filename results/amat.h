@@ -57,6 +57,7 @@ struct AmatFile {
   int32_t rowType;      // 2 or 3
   int32_t rowLength;    // elements per row
   int32_t rowsWritten;  // rows written so far, text format
+  int64_t rowsEnd;      // end of the last whole row, where the next begins; -1 when not known
 };
 
 constexpr size_t AmatErrorMessageSize = 1500;
