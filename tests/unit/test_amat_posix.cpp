@@ -82,8 +82,9 @@ bool start_rows(AmatFile& f, const std::string& p, const RowFile& layout) {
 // The bytes a run without failures leaves after appending the rows of the given attempts:
 // as the file stands after the last row, or closed. sizes, when given, receives the file's
 // size before the first row and after each.
-std::string clean_file(const std::string& p, const RowFile& layout, const std::vector<int>& attempts,
-                       bool close, std::vector<size_t>* sizes = nullptr) {
+std::string clean_file(const std::string& p, const RowFile& layout,
+                       const std::vector<int>& attempts, bool close,
+                       std::vector<size_t>* sizes = nullptr) {
   AmatFile f{};
   if (!start_rows(f, p, layout)) return "cannot write " + p;
   auto size = [&] { return mat4::slurp(p).size(); };
@@ -92,14 +93,10 @@ std::string clean_file(const std::string& p, const RowFile& layout, const std::v
     if (amatPutRrow(&f, attempt_row(a, layout.rowLength).data()) != 0) return "append failed";
     if (sizes) sizes->push_back(size());
   }
-  std::string bytes = mat4::slurp(p);
-  if (close) {
-    amatPutRclose(&f);
-    amatPutClose(&f);
-    bytes = mat4::slurp(p);
-  }
+  const std::string open = mat4::slurp(p);
+  if (close) amatPutRclose(&f);
   amatPutClose(&f);
-  return bytes;
+  return close ? mat4::slurp(p) : open;
 }
 
 std::vector<int> attempts_from(int first, int count) {
@@ -230,7 +227,7 @@ TEST(AmatKilledAppends, FileHoldsEveryRowItsHeaderCounts) {
   std::vector<ScipyExpectation> complete;
   for (int run = 0; run < 5; ++run) {
     const int rows = std::uniform_int_distribution<int>(1, 5000)(random);
-    const auto delay = std::chrono::microseconds(std::uniform_int_distribution<int>(0, 300)(random));
+    const std::chrono::microseconds delay(std::uniform_int_distribution<int>(0, 300)(random));
     SCOPED_TRACE("killed after " + std::to_string(rows) + " rows and " +
                  std::to_string(delay.count()) + " us");
     const std::string p = dir.file("killed" + std::to_string(run) + ".mat");
