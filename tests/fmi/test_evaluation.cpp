@@ -274,8 +274,10 @@ TEST_F(Evaluation, CompletedStepRowsOnTheMillisecondGrid) {
       {0.002, 0.002},            // a row
       {0.002, 0.002},            // not after the last row
       {0.00195, 0.002},          // off the grid
-      {0.0030002, 0.002},        // 2e-7 s from 3 ms: off the grid
-      {0.00300005, 0.00300005},  // within 1e-7 s of 3 ms
+      {0.003 - 2e-7, 0.002},     // 2e-7 s below 3 ms: off the grid
+      {0.003 - 5e-8, 0.003 - 5e-8},  // 5e-8 s below 3 ms: rounds to 3 ms, a row
+      {0.0030002, 0.003 - 5e-8},     // 2e-7 s above 3 ms: off the grid
+      {0.00300005, 0.00300005},      // within 1e-7 s of 3 ms, after the last row
       {0.0025, 0.00300005},
   };
   for (const Step& s : steps) {

@@ -41,6 +41,11 @@ TEST_F(InterpolationTest, InterpolatesAndExtendsBothEnds) {
       {{{0, 1}, {1, 3}, {2, 4}}, 3, 5},
       {{{0, 1}, {1, 3}, {2, 4}}, -1, -1},
       {{{2, 7}}, -100, 7},
+      // A jump at an inner abscissa: u on it reads the row after the jump, u just below it the
+      // interval before.
+      {{{0, 0}, {1, 1}, {1, 5}, {2, 6}}, 1, 5},
+      {{{0, 0}, {1, 1}, {1, 5}, {2, 6}}, 0.75, 0.75},
+      {{{0, 0}, {1, 1}, {1, 5}, {2, 6}}, 1.5, 5.5},
       {{{2, 7}}, 100, 7},
   };
   for (const Case& c : cases) {

@@ -83,6 +83,33 @@ TEST_F(SubscriptTest, EmptyRangeSelectsNothingAndTestsNoBound) {
   EXPECT_TRUE(values_of(f).empty());
 }
 
+// The extent of a range is the number of elements start, start + step, ... not past stop.
+// A step pointing away from stop gives none, and then no bound is tested (start and stop lie
+// outside the extent of 3 in some of the empty cases).
+TEST_F(SubscriptTest, RangeExtentsOverATableOfRanges) {
+  struct RangeCase {
+    int32_t start, step, stop;
+    Values values;
+  };
+  const std::vector<RangeCase> cases = {
+      {2, 1, 3, {20, 30}},      {1, 2, 3, {10, 30}},  {1, 3, 3, {10}},
+      {3, -1, 1, {30, 20, 10}}, {3, -2, 2, {30}},     {2, 5, 2, {20}},
+      {2, -5, 2, {20}},         {1, 2, 2, {10}},      {3, -2, 1, {30, 10}},
+      // Step pointing away from stop: empty, however short the distance.
+      {2, 3, 1, {}},            {3, 2, 2, {}},        {1, -1, 2, {}},
+      {2, -3, 3, {}},           {3, 1, 2, {}},        {2, 1, 1, {}},
+      {5, 3, 4, {}},            {0, -2, 1, {}},       {9, 7, -4, {}},
+  };
+  RealArray v = RealVectorMake(3, 10.0, 20.0, 30.0);
+  for (const RangeCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.start << ":" << c.step << ":" << c.stop);
+    RealArray r = RealArraySubscript(v, SubscriptSteppedRange, c.start, c.step, c.stop,
+                                     SubscriptEnd);
+    EXPECT_EQ(dims_of(r), (Dims{static_cast<int32_t>(c.values.size())}));
+    EXPECT_EQ(values_of(r), c.values);
+  }
+}
+
 struct FailCase {
   const char* name;
   std::function<void()> f;
@@ -101,6 +128,13 @@ TEST_F(SubscriptTest, ChecksAndTheirMessages) {
        [&] { RealArraySubscript(v, SubscriptSteppedRange, 1, 2, 4, SubscriptEnd); },
        "(stop >=1)&&(stop <=a.dims[a_dim])", "Range subscripting: end out of range"},
       {"start below 1", [&] { RealArraySubscript(v, SubscriptRange, 0, 2, SubscriptEnd); },
+       "(start>=1)&&(start<=a.dims[a_dim])", "Range subscripting: start out of range"},
+      // Ranges that have elements keep their checks, whichever way they run.
+      {"downward stop below 1",
+       [&] { RealArraySubscript(v, SubscriptSteppedRange, 3, -1, 0, SubscriptEnd); },
+       "(stop >=1)&&(stop <=a.dims[a_dim])", "Range subscripting: end out of range"},
+      {"downward start beyond extent",
+       [&] { RealArraySubscript(v, SubscriptSteppedRange, 4, -3, 1, SubscriptEnd); },
        "(start>=1)&&(start<=a.dims[a_dim])", "Range subscripting: start out of range"},
       {"two scalars on a vector",
        [&] { RealArraySubscript(v, SubscriptScalar, 1, SubscriptScalar, 1, SubscriptEnd); },
