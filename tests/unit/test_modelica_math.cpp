@@ -72,6 +72,26 @@ TEST_F(InterpolationTest, EqualAbscissasReportDivisionByZeroWithStack) {
   EXPECT_EQ(modelRuntime.functionStack, nullptr);
 }
 
+// A jump at the first abscissa: u at or before it uses the first two rows, whose abscissas are
+// equal, so only u after it interpolates.
+TEST_F(InterpolationTest, JumpAtTheFirstAbscissaDividesByZeroAtAndBeforeIt) {
+  RealArray t = table({{0, 0}, {0, 5}, {1, 6}});
+  EXPECT_DOUBLE_EQ(Modelica::Math::tempInterpol1(0.5, t, 2), 5.5);
+  EXPECT_DOUBLE_EQ(Modelica::Math::tempInterpol1(1.5, t, 2), 6.5);
+  const struct {
+    double u;
+    const char* numerator;  // (u - u1)·(y2 - y1) as the report prints it
+  } cases[] = {{0.0, "0"}, {-0.0, "-0"}, {-1.0, "-5"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.u);
+    const std::string report = "\nModel error - division by zero: ((y2-y1)*(u-u1)) / (u2-u1) = (" +
+                               std::string(c.numerator) + ") / (0)\n\n";
+    EXPECT_EQ(raise([&] { Modelica::Math::tempInterpol1(c.u, t, 2); }),
+              (Lines{"The following error was detected at time: 0.5\n", report,
+                     "The stack of functions is:\n", "Modelica.Math.tempInterpol1\n"}));
+  }
+}
+
 TEST_F(InterpolationTest, ColumnOutsideTableOrEmptyTableFailsBoundsCheck) {
   RealArray t = table({{0, 1}, {1, 3}});
   const Lines bounds = {"(j>=1)&&(j<=dim)\n", "The following error was detected at time: 0.5\n",

@@ -1,4 +1,5 @@
 // Subscripting of real arrays with colons, ranges, index vectors and scalar indexes.
+#include <limits>
 #include <utility>
 
 #include "array_runtime_fixture.h"
@@ -8,6 +9,8 @@ namespace {
 using SubscriptTest = ArrayRuntimeTest;
 using Values = std::vector<double>;
 using Dims = std::vector<int32_t>;
+constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
 
 // An array of the given extents holding 1, 2, 3, ... in row-major order.
 RealArray counting(Dims dims) {
@@ -99,6 +102,10 @@ TEST_F(SubscriptTest, RangeExtentsOverATableOfRanges) {
       {2, 3, 1, {}},            {3, 2, 2, {}},        {1, -1, 2, {}},
       {2, -3, 3, {}},           {3, 1, 2, {}},        {2, 1, 1, {}},
       {5, 3, 4, {}},            {0, -2, 1, {}},       {9, 7, -4, {}},
+      // At the ends of int32: stop - start does not fit in 32 bits; the extreme steps.
+      {kMax, 1, kMin, {}},      {kMin, -1, kMax, {}}, {kMax, kMax, kMin, {}},
+      {3, kMin, 1, {30}},       {1, kMin, 3, {}},     {1, kMax, 3, {10}},
+      {3, kMax, 1, {}},
   };
   RealArray v = RealVectorMake(3, 10.0, 20.0, 30.0);
   for (const RangeCase& c : cases) {
@@ -129,6 +136,16 @@ TEST_F(SubscriptTest, ChecksAndTheirMessages) {
        "(stop >=1)&&(stop <=a.dims[a_dim])", "Range subscripting: end out of range"},
       {"start below 1", [&] { RealArraySubscript(v, SubscriptRange, 0, 2, SubscriptEnd); },
        "(start>=1)&&(start<=a.dims[a_dim])", "Range subscripting: start out of range"},
+      // Ranges over the whole of int32, either way: they have elements, so bounds are tested.
+      {"range over all of int32",
+       [&] { RealArraySubscript(v, SubscriptRange, kMin, kMax, SubscriptEnd); },
+       "(start>=1)&&(start<=a.dims[a_dim])", "Range subscripting: start out of range"},
+      {"downward range over all of int32",
+       [&] { RealArraySubscript(v, SubscriptSteppedRange, kMax, -1, kMin, SubscriptEnd); },
+       "(start>=1)&&(start<=a.dims[a_dim])", "Range subscripting: start out of range"},
+      {"lowest step down to the lowest int32",
+       [&] { RealArraySubscript(v, SubscriptSteppedRange, 1, kMin, kMin, SubscriptEnd); },
+       "(stop >=1)&&(stop <=a.dims[a_dim])", "Range subscripting: end out of range"},
       // Ranges that have elements keep their checks, whichever way they run.
       {"downward stop below 1",
        [&] { RealArraySubscript(v, SubscriptSteppedRange, 3, -1, 0, SubscriptEnd); },
