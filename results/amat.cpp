@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "results/file_cut.h"
 #include "runtime/clocale.h"
 
 static_assert(std::endian::native == std::endian::little,
@@ -246,6 +247,7 @@ int amatPutOpen(const char* fileName, int32_t format, int32_t bstruct, const cha
   file->rowType = 0;
   file->rowLength = 0;
   file->rowsWritten = 0;
+  file->rowsEnd = -1;
   file->isFile = 0;
   file->type = file->mrows = file->ncols = file->imagf = file->namlen = 0;
   file->format = format;
@@ -499,7 +501,8 @@ int amatTextPutChar(AmatFile* file, const AmatMatrix* m, const char* comment) {
 
 namespace {
 
-// Rewrites the row count at headerPos and returns to where the writing stopped (the end).
+// Rewrites the row count at headerPos and returns to where the writing stopped (the end), which
+// is where the next row begins.
 bool rewrite_row_count(AmatFile* file) {
   FILE* fp = file->fp;
   off_t end = ftello(fp);
@@ -510,6 +513,7 @@ bool rewrite_row_count(AmatFile* file) {
     ok = clocale_fprintf(fp, "(%ld,%ld) ", static_cast<long>(file->rowsWritten),
                          static_cast<long>(file->rowLength)) >= 0;
   if (ok) ok = fseeko(fp, end, SEEK_SET) == 0;
+  file->rowsEnd = ok ? end : -1;
   if (!ok) {
     int error = errno;
     fseeko(fp, 0, SEEK_END);  // continue appending at the end whatever failed
@@ -518,9 +522,31 @@ bool rewrite_row_count(AmatFile* file) {
   return ok;
 }
 
-int row_failure(const AmatFile* file, long row) {
+// Takes back a row whose write or flush failed, so that the file ends with the last whole row
+// and the next append starts where this one did. stdio may still hold bytes of the row, and the
+// descriptor may stand anywhere past the row's start: the stream is moved to the start first (a
+// seek writes out what the buffer holds; when that fails the buffer is dropped, and a second
+// seek moves), the file is cut there, and the stream is moved there again, so that nothing
+// buffered can reach the file past the cut. errno keeps the row's failure.
+void take_back_row(AmatFile* file, off_t rowStart) {
+  FILE* fp = file->fp;
+  const int error = errno;
+  bool atStart = rowStart >= 0 && (fseeko(fp, rowStart, SEEK_SET) == 0 ||
+                                   fseeko(fp, rowStart, SEEK_SET) == 0);
+  if (atStart) {
+    file_cut(fp, rowStart);
+    atStart = fseeko(fp, rowStart, SEEK_SET) == 0;
+    std::clearerr(fp);
+  }
+  file->rowsEnd = atStart ? rowStart : -1;
+  errno = error;
+}
+
+// Reports a row that did not reach the file and takes it back; returns 1.
+int row_failure(AmatFile* file, long row, off_t rowStart) {
   report("Error when writing row %ld of matrix \"%s\" row-wise\nto file \"%s\": %s\n", row,
          text_of(file->rowName), file_label(file), system_error());
+  take_back_row(file, rowStart);
   return 1;
 }
 
@@ -586,6 +612,7 @@ int amatPutRinit(AmatFile* file, const char* name, int32_t rowLength, int32_t ty
   }
   // On disk at once: the file is complete, with no rows yet, before the first row arrives.
   ok = ok && std::fflush(fp) == 0;
+  file->rowsEnd = ok ? ftello(fp) : -1;
   if (ok) return 0;
   rowwise_failure(file, rowName, system_error());
   std::free(file->rowName);  // no matrix is being written row-wise
@@ -597,6 +624,8 @@ int amatPutRrow(AmatFile* file, const float* row) {
   if (!file->fp || !file->rowName)
     return rowwise_failure(file, file->rowName, "no matrix is being written row-wise");
   FILE* fp = file->fp;
+  // Where the row begins: a row that fails to reach the file is cut back to here.
+  const off_t rowStart = file->rowsEnd >= 0 ? file->rowsEnd : ftello(fp);
   const size_t n = static_cast<size_t>(file->rowLength);
   if (file->format == 1) {
     const long rowNumber = static_cast<long>(file->ncols) + 1;
@@ -606,13 +635,14 @@ int amatPutRrow(AmatFile* file, const float* row) {
       for (size_t k = 0; k < n; k += 64) {
         size_t m = std::min<size_t>(64, n - k);
         for (size_t q = 0; q < m; ++q) chunk[q] = row[k + q];
-        if (!write_bytes(fp, chunk, m * sizeof(double))) return row_failure(file, rowNumber);
+        if (!write_bytes(fp, chunk, m * sizeof(double)))
+          return row_failure(file, rowNumber, rowStart);
       }
     } else if (!write_bytes(fp, row, n * sizeof(float))) {
-      return row_failure(file, rowNumber);
+      return row_failure(file, rowNumber, rowStart);
     }
     // The row must be on disk before the header counts it.
-    if (std::fflush(fp) != 0) return row_failure(file, rowNumber);
+    if (std::fflush(fp) != 0) return row_failure(file, rowNumber, rowStart);
     file->ncols += 1;
   } else {
     const long rowNumber = static_cast<long>(file->rowsWritten) + 1;
@@ -622,7 +652,7 @@ int amatPutRrow(AmatFile* file, const float* row) {
       ok = ok && clocale_fprintf(fp, " %14.7E", static_cast<double>(row[k])) >= 0;
     }
     ok = ok && clocale_fprintf(fp, "\n") >= 0 && std::fflush(fp) == 0;
-    if (!ok) return row_failure(file, rowNumber);
+    if (!ok) return row_failure(file, rowNumber, rowStart);
     file->rowsWritten += 1;
   }
   if (!rewrite_row_count(file)) rowwise_failure(file, file->rowName, system_error());

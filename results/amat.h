@@ -57,6 +57,7 @@ struct AmatFile {
   int32_t rowType;      // 2 or 3
   int32_t rowLength;    // elements per row
   int32_t rowsWritten;  // rows written so far, text format
+  int64_t rowsEnd;      // end of the last whole row, where the next begins; -1 when not known
 };
 
 constexpr size_t AmatErrorMessageSize = 1500;
@@ -108,6 +109,8 @@ int amatTextPutChar(AmatFile* file, const AmatMatrix* matrix, const char* commen
 // Row-wise writing of one matrix at the end of a named file: type realMatrix, or
 // doubleMatrix / doubleRowMatrix (stored as float64; the rows are given as floats either way).
 int amatPutRinit(AmatFile* file, const char* name, int32_t rowLength, int32_t type);
-// Appends one row of rowLength floats, rewrites the row count and flushes the stream.
+// Appends one row of rowLength floats, rewrites the row count and flushes the stream. A row
+// whose write or flush fails is reported and taken back: the file is cut where the row began,
+// so it ends with the last whole row and its count, and the next append starts there again.
 int amatPutRrow(AmatFile* file, const float* row);
 int amatPutRclose(AmatFile* file);

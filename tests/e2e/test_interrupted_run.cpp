@@ -108,8 +108,14 @@ TEST(InterruptedRun, ReaderReportsBytesOfAnAppendCutShort) {
     EXPECT_EQ(f.trailingBytes, cut);
     EXPECT_EQ(f.find("data_2")->ncols, rows);
   }
-  // Without knowing which matrix grows, the extra bytes are a broken file.
+  // Without knowing which matrix grows, the extra bytes are a broken file; so are more bytes
+  // than one row, which no single append leaves.
   EXPECT_FALSE(mat4::parse(bytes + std::string(BytesPerRow, '\x7f')).ok);
+  EXPECT_FALSE(mat4::parse(bytes + std::string(BytesPerRow + 1, '\x7f'), "data_2").ok);
+  // Nor are stray bytes before the growing matrix skipped.
+  std::string stray = bytes;
+  stray.insert(whole.find("data_2")->offset, 1, '\0');
+  EXPECT_FALSE(mat4::parse(stray, "data_2").ok);
 }
 
 }  // namespace

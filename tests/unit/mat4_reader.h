@@ -62,7 +62,7 @@ struct File {
   bool ok = false;
   std::string error;
   // Bytes after the growing last matrix that belong to no row its header counts (a row whose
-  // append was cut short); only when parse was told which matrix grows.
+  // append was cut short: at most one row); only when parse was told which matrix grows.
   size_t trailingBytes = 0;
   std::vector<Matrix> matrices;
   const Matrix* find(const std::string& name) const {
@@ -84,12 +84,16 @@ inline int32_t le32(const std::string& b, size_t at) {
 }
 
 // Parses every matrix. With growingLast, the matrix of that name ends the file: the bytes
-// after the rows its header counts are reported as trailingBytes and skipped.
+// after the rows its header counts, at most one row of it (mrows elements), are reported as
+// trailingBytes and skipped. Bytes anywhere else, or more of them, make the file unreadable.
 inline File parse(const std::string& b, const char* growingLast = nullptr) {
   File f;
   size_t at = 0;
   while (at < b.size()) {
     if (growingLast != nullptr && !f.matrices.empty() && f.matrices.back().name == growingLast) {
+      const Matrix& last = f.matrices.back();
+      if (b.size() - at > static_cast<size_t>(last.mrows) * last.element_size())
+        return f.error = "more than a row after the rows " + last.name + " counts", f;
       f.trailingBytes = b.size() - at;
       break;
     }

@@ -19,6 +19,7 @@
 #include "mat4_reader.h"
 #include "test_platform.h"
 #include "results/amat.h"
+#include "results/file_cut.h"
 
 namespace {
 
@@ -260,6 +261,28 @@ TEST_F(AmatTest, RowWiseMatrixBeyondTwoGiB) {
     in.close();
     std::filesystem::remove(p);
   }
+}
+
+// The platform's cut of the file under a stream, which takes back a failed row, with 64-bit
+// lengths: a file made large by moving past its end (sparse on the test machines) is cut just
+// above 4 GiB, where a 32-bit length would cut it to a few bytes, and then to a few bytes.
+TEST_F(AmatTest, FileCutTakesLengthsBeyondFourGiB) {
+  constexpr int64_t FourGiB = int64_t{1} << 32;
+  const std::string p = path("cut.mat");
+  FILE* fp = std::fopen(p.c_str(), "wb");
+  ASSERT_NE(fp, nullptr);
+  ASSERT_EQ(fseeko(fp, FourGiB + 8, SEEK_SET), 0);
+  ASSERT_EQ(std::fwrite("abcdefgh", 1, 8, fp), 8u);
+  ASSERT_EQ(std::fflush(fp), 0);
+  for (int64_t length : {FourGiB + 12, int64_t{5}}) {
+    SCOPED_TRACE(length);
+    EXPECT_TRUE(file_cut(fp, length));
+    ASSERT_EQ(fseeko(fp, 0, SEEK_END), 0);
+    EXPECT_EQ(ftello(fp), length);
+  }
+  std::fclose(fp);
+  EXPECT_EQ(std::filesystem::file_size(p), 5u);
+  std::filesystem::remove(p);
 }
 
 // A row-wise matrix declared double is stored as float64, as its header says.
