@@ -132,7 +132,12 @@ RealArray RealArraySubscriptList(RealArray a, va_list subscripts) {
         case SubscriptSteppedRange: {
           const int32_t start = e.a, step = e.b, stop = e.c;
           model_assert(step != 0, "step!=0", "Range subscripting: step must not be zero");
-          const int64_t count = (int64_t{stop} - start) / step + 1;
+          // Elements start, start + step, ... up to stop; the quotient is rounded down, so a
+          // step pointing away from stop gives no element (2:3:1 is empty, not {2}).
+          const int64_t span = int64_t{stop} - start;
+          int64_t quotient = span / step;
+          if (span % step != 0 && (span < 0) != (step < 0)) quotient -= 1;
+          const int64_t count = quotient + 1;
           if (count <= 0) {
             res.dims[r++] = 0;
             break;

@@ -3,6 +3,7 @@
 // calling sequence.
 #include <cmath>
 #include <functional>
+#include <iomanip>
 
 #include "fmi_fixture.h"
 
@@ -274,8 +275,10 @@ TEST_F(Evaluation, CompletedStepRowsOnTheMillisecondGrid) {
       {0.002, 0.002},            // a row
       {0.002, 0.002},            // not after the last row
       {0.00195, 0.002},          // off the grid
-      {0.0030002, 0.002},        // 2e-7 s from 3 ms: off the grid
-      {0.00300005, 0.00300005},  // within 1e-7 s of 3 ms
+      {0.003 - 2e-7, 0.002},     // 2e-7 s below 3 ms: off the grid
+      {0.003 - 5e-8, 0.003 - 5e-8},  // 5e-8 s below 3 ms: rounds to 3 ms, a row
+      {0.0030002, 0.003 - 5e-8},     // 2e-7 s above 3 ms: off the grid
+      {0.00300005, 0.00300005},      // within 1e-7 s of 3 ms, after the last row
       {0.0025, 0.00300005},
   };
   for (const Step& s : steps) {
@@ -291,6 +294,39 @@ TEST_F(Evaluation, CompletedStepRowsOnTheMillisecondGrid) {
   ASSERT_EQ(lib.SetTime(c(), 0.004), fmiOK);
   EXPECT_EQ(lib.CompletedIntegratorStep(c(), &callEventUpdate), fmiOK);
   EXPECT_EQ(m().lastResultTime, 0.00300005);
+}
+
+// The grid's tolerance is exclusive: a time whose 1000·t lies exactly 1e-4 from a whole
+// millisecond is off the grid, on either side of 0, and the double next to it toward the
+// millisecond is on it. A grid time before the last row writes none.
+TEST_F(Evaluation, CompletedStepGridEdgeAndTimesBeforeTheLastRow) {
+  const double edge = std::nextafter(1e-7, 1.0);
+  ASSERT_EQ(1000.0 * edge, 1e-4);
+  ASSERT_LT(1000.0 * 1e-7, 1e-4);
+  create();
+  ASSERT_EQ(lib.SetTime(c(), -0.001), fmiOK);
+  ASSERT_EQ(initialize(), fmiOK);
+  ASSERT_EQ(m().lastResultTime, -0.001);
+  struct Step {
+    double t;
+    double lastResultTime;  // afterwards
+  };
+  const Step steps[] = {
+      {-edge, -0.001},  // exactly 1e-4 below 0 ms: off the grid
+      {-1e-7, -1e-7},   // just inside: a row
+      {edge, -1e-7},    // exactly 1e-4 above 0 ms: off the grid
+      {1e-7, 1e-7},     // a row
+      {0.0, 1e-7},      // on the grid, before the last row
+      {-0.001, 1e-7},   // on the grid, well before the last row
+      {0.001, 0.001},
+  };
+  fmiBoolean callEventUpdate = 7;
+  for (const Step& s : steps) {
+    SCOPED_TRACE(testing::Message() << std::setprecision(17) << s.t);
+    ASSERT_EQ(lib.SetTime(c(), s.t), fmiOK);
+    EXPECT_EQ(lib.CompletedIntegratorStep(c(), &callEventUpdate), fmiOK);
+    EXPECT_EQ(m().lastResultTime, s.lastResultTime);
+  }
 }
 
 TEST_F(Evaluation, WholeCallingSequence) {

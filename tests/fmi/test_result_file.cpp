@@ -134,6 +134,8 @@ TEST_F(ResultFileAtBoundary, RowsOnTheMillisecondGridReadableAfterEveryRow) {
       {0.0015, false},      // off the grid
       {0.002, true},        //
       {0.002, false},       // not after the last row
+      {0.003 - 2e-7, false},  // 2e-7 s below 3 ms
+      {0.003 - 5e-8, true},   // 5e-8 s below 3 ms: rounds to 3 ms
       {0.0030002, false},   // 2e-7 s from 3 ms
       {0.00300005, true},   // within 1e-7 s of 3 ms
       {0.0025, false},      // before the last row

@@ -41,6 +41,11 @@ TEST_F(InterpolationTest, InterpolatesAndExtendsBothEnds) {
       {{{0, 1}, {1, 3}, {2, 4}}, 3, 5},
       {{{0, 1}, {1, 3}, {2, 4}}, -1, -1},
       {{{2, 7}}, -100, 7},
+      // A jump at an inner abscissa: u on it reads the row after the jump, u just below it the
+      // interval before.
+      {{{0, 0}, {1, 1}, {1, 5}, {2, 6}}, 1, 5},
+      {{{0, 0}, {1, 1}, {1, 5}, {2, 6}}, 0.75, 0.75},
+      {{{0, 0}, {1, 1}, {1, 5}, {2, 6}}, 1.5, 5.5},
       {{{2, 7}}, 100, 7},
   };
   for (const Case& c : cases) {
@@ -65,6 +70,26 @@ TEST_F(InterpolationTest, EqualAbscissasReportDivisionByZeroWithStack) {
                    "The stack of functions is:\n", "Modelica.Math.tempInterpol1\n",
                    "Modelica.Math.tempInterpol1(0, armBearingFriction.tau_pos, 2)\n"}));
   EXPECT_EQ(modelRuntime.functionStack, nullptr);
+}
+
+// A jump at the first abscissa: u at or before it uses the first two rows, whose abscissas are
+// equal, so only u after it interpolates.
+TEST_F(InterpolationTest, JumpAtTheFirstAbscissaDividesByZeroAtAndBeforeIt) {
+  RealArray t = table({{0, 0}, {0, 5}, {1, 6}});
+  EXPECT_DOUBLE_EQ(Modelica::Math::tempInterpol1(0.5, t, 2), 5.5);
+  EXPECT_DOUBLE_EQ(Modelica::Math::tempInterpol1(1.5, t, 2), 6.5);
+  const struct {
+    double u;
+    const char* numerator;  // (u - u1)·(y2 - y1) as the report prints it
+  } cases[] = {{0.0, "0"}, {-0.0, "-0"}, {-1.0, "-5"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.u);
+    const std::string report = "\nModel error - division by zero: ((y2-y1)*(u-u1)) / (u2-u1) = (" +
+                               std::string(c.numerator) + ") / (0)\n\n";
+    EXPECT_EQ(raise([&] { Modelica::Math::tempInterpol1(c.u, t, 2); }),
+              (Lines{"The following error was detected at time: 0.5\n", report,
+                     "The stack of functions is:\n", "Modelica.Math.tempInterpol1\n"}));
+  }
 }
 
 TEST_F(InterpolationTest, ColumnOutsideTableOrEmptyTableFailsBoundsCheck) {

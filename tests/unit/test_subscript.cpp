@@ -1,4 +1,5 @@
 // Subscripting of real arrays with colons, ranges, index vectors and scalar indexes.
+#include <limits>
 #include <utility>
 
 #include "array_runtime_fixture.h"
@@ -8,6 +9,8 @@ namespace {
 using SubscriptTest = ArrayRuntimeTest;
 using Values = std::vector<double>;
 using Dims = std::vector<int32_t>;
+constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
 
 // An array of the given extents holding 1, 2, 3, ... in row-major order.
 RealArray counting(Dims dims) {
@@ -83,6 +86,37 @@ TEST_F(SubscriptTest, EmptyRangeSelectsNothingAndTestsNoBound) {
   EXPECT_TRUE(values_of(f).empty());
 }
 
+// The extent of a range is the number of elements start, start + step, ... not past stop.
+// A step pointing away from stop gives none, and then no bound is tested (start and stop lie
+// outside the extent of 3 in some of the empty cases).
+TEST_F(SubscriptTest, RangeExtentsOverATableOfRanges) {
+  struct RangeCase {
+    int32_t start, step, stop;
+    Values values;
+  };
+  const std::vector<RangeCase> cases = {
+      {2, 1, 3, {20, 30}},      {1, 2, 3, {10, 30}},  {1, 3, 3, {10}},
+      {3, -1, 1, {30, 20, 10}}, {3, -2, 2, {30}},     {2, 5, 2, {20}},
+      {2, -5, 2, {20}},         {1, 2, 2, {10}},      {3, -2, 1, {30, 10}},
+      // Step pointing away from stop: empty, however short the distance.
+      {2, 3, 1, {}},            {3, 2, 2, {}},        {1, -1, 2, {}},
+      {2, -3, 3, {}},           {3, 1, 2, {}},        {2, 1, 1, {}},
+      {5, 3, 4, {}},            {0, -2, 1, {}},       {9, 7, -4, {}},
+      // At the ends of int32: stop - start does not fit in 32 bits; the extreme steps.
+      {kMax, 1, kMin, {}},      {kMin, -1, kMax, {}}, {kMax, kMax, kMin, {}},
+      {3, kMin, 1, {30}},       {1, kMin, 3, {}},     {1, kMax, 3, {10}},
+      {3, kMax, 1, {}},
+  };
+  RealArray v = RealVectorMake(3, 10.0, 20.0, 30.0);
+  for (const RangeCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.start << ":" << c.step << ":" << c.stop);
+    RealArray r = RealArraySubscript(v, SubscriptSteppedRange, c.start, c.step, c.stop,
+                                     SubscriptEnd);
+    EXPECT_EQ(dims_of(r), (Dims{static_cast<int32_t>(c.values.size())}));
+    EXPECT_EQ(values_of(r), c.values);
+  }
+}
+
 struct FailCase {
   const char* name;
   std::function<void()> f;
@@ -101,6 +135,23 @@ TEST_F(SubscriptTest, ChecksAndTheirMessages) {
        [&] { RealArraySubscript(v, SubscriptSteppedRange, 1, 2, 4, SubscriptEnd); },
        "(stop >=1)&&(stop <=a.dims[a_dim])", "Range subscripting: end out of range"},
       {"start below 1", [&] { RealArraySubscript(v, SubscriptRange, 0, 2, SubscriptEnd); },
+       "(start>=1)&&(start<=a.dims[a_dim])", "Range subscripting: start out of range"},
+      // Ranges over the whole of int32, either way: they have elements, so bounds are tested.
+      {"range over all of int32",
+       [&] { RealArraySubscript(v, SubscriptRange, kMin, kMax, SubscriptEnd); },
+       "(start>=1)&&(start<=a.dims[a_dim])", "Range subscripting: start out of range"},
+      {"downward range over all of int32",
+       [&] { RealArraySubscript(v, SubscriptSteppedRange, kMax, -1, kMin, SubscriptEnd); },
+       "(start>=1)&&(start<=a.dims[a_dim])", "Range subscripting: start out of range"},
+      {"lowest step down to the lowest int32",
+       [&] { RealArraySubscript(v, SubscriptSteppedRange, 1, kMin, kMin, SubscriptEnd); },
+       "(stop >=1)&&(stop <=a.dims[a_dim])", "Range subscripting: end out of range"},
+      // Ranges that have elements keep their checks, whichever way they run.
+      {"downward stop below 1",
+       [&] { RealArraySubscript(v, SubscriptSteppedRange, 3, -1, 0, SubscriptEnd); },
+       "(stop >=1)&&(stop <=a.dims[a_dim])", "Range subscripting: end out of range"},
+      {"downward start beyond extent",
+       [&] { RealArraySubscript(v, SubscriptSteppedRange, 4, -3, 1, SubscriptEnd); },
        "(start>=1)&&(start<=a.dims[a_dim])", "Range subscripting: start out of range"},
       {"two scalars on a vector",
        [&] { RealArraySubscript(v, SubscriptScalar, 1, SubscriptScalar, 1, SubscriptEnd); },
