@@ -19,8 +19,8 @@ void release_at_unload() {
   free_run_tables();
 #if defined(TAVELO_STATIC_CXX_RUNTIME)
   // Only the library's own copy of the runtime; a runtime shared with the host (the sanitizer
-  // build links it so) keeps its pool. After this the pool is gone, and a throw that found
-  // malloc failing would use the freed block: nothing of the library runs any more.
+  // build links it so) keeps its pool. Last: a throw that found malloc failing after this would
+  // use the freed block, and no model code, the only code that throws, runs any more.
   __gnu_cxx::__freeres();
 #endif
 }

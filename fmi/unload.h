@@ -4,5 +4,5 @@
 
 // The "C" locale object, the bookkeeping tables' blocks and, where the C++ runtime is linked
 // into the library, the emergency exception pool that runtime allocates as it is loaded. Called
-// once, as the library goes; no code of the library may run after it.
+// once, as the library goes; no model code runs after it.
 void release_at_unload();
