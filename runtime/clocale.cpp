@@ -22,6 +22,12 @@ CLocaleHandle clocale_handle() {
   return clocaleHandle;
 }
 
+void clocale_unload() {
+  clocale_release(clocaleHandle);  // null when never made or when making it failed
+  clocaleHandle = CLocaleHandle{};
+  clocalePending = 1;
+}
+
 int32_t free_run_tables() {
   for (int32_t i = 0; i <= runTableALast; ++i) std::free(runTableA[i].block);
   for (int32_t i = 0; i <= runTableBLast; ++i) std::free(runTableB[i].block);

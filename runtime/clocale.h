@@ -1,5 +1,6 @@
 // Formatting, scanning and character classes in the "C" locale, whatever locale the host
-// process runs in. One locale object, created on first use and kept for the process.
+// process runs in. One locale object, created on first use and kept until the library is
+// unloaded.
 #pragma once
 
 #include <cstdarg>

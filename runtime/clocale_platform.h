@@ -20,5 +20,10 @@ CLocaleHandle clocale_handle();
 
 // Makes a "C" locale object for all categories with the platform's function; null on failure.
 CLocaleHandle clocale_create();
-// Gives an object of clocale_create back (null is ignored). Only tests give one back.
+// Gives an object of clocale_create back (null is ignored). Only tests and clocale_unload
+// give one back.
 void clocale_release(CLocaleHandle handle);
+
+// Gives the object back as the library is unloaded, and leaves the words as they are at load:
+// a wrapper called after it would make a new object rather than use the freed one.
+void clocale_unload();

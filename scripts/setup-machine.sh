@@ -1,10 +1,11 @@
 # Sourced by the build scripts: installs the Debian packages the build and tests need and the
 # decimal-comma locale the locale tests run under. Idempotent; needs root for installing.
-# The Windows build: mingw-w64 compilers for 32 and 64 bits, dpkg-dev for fetching LAPACK's
-# sources, and wine (its 32-bit part from the i386 architecture) to run the Windows tests.
+# valgrind for the unload test (every block given back at unload). The Windows build: mingw-w64
+# compilers for 32 and 64 bits, dpkg-dev for fetching LAPACK's sources, and wine (its 32-bit
+# part from the i386 architecture) to run the Windows tests.
 packages=(cmake g++ make binutils pkg-config libgtest-dev googletest liblapack-dev libblas-dev
           libgfortran-12-dev libxml2-utils locales python3 python3-scipy python3-matplotlib
-          libsundials-dev libzip-dev libpugixml-dev libbenchmark-dev
+          libsundials-dev libzip-dev libpugixml-dev libbenchmark-dev valgrind
           dpkg-dev g++-mingw-w64-i686 gfortran-mingw-w64-i686 g++-mingw-w64-x86-64
           gfortran-mingw-w64-x86-64 wine wine64 wine32:i386)
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

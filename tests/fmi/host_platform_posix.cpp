@@ -1,4 +1,4 @@
-// The test host's platform part on POSIX systems: dlopen, /proc/self/fd, getpid.
+// The test host's platform part on POSIX systems: dlopen, dlclose, /proc/self/fd, getpid.
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -11,6 +11,8 @@ void* open_library(const char* path, std::string& error) {
 }
 
 void* library_symbol(void* handle, const char* name) { return dlsym(handle, name); }
+
+bool close_library(void* handle) { return dlclose(handle) == 0; }
 
 int open_handles_on(const std::filesystem::path& path) {
   std::error_code ec;

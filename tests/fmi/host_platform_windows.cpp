@@ -1,5 +1,5 @@
-// The test host's platform part on Windows: LoadLibrary and GetProcAddress; the process's open
-// handles are found by asking every small handle value which file it refers to.
+// The test host's platform part on Windows: LoadLibrary, GetProcAddress and FreeLibrary; the
+// process's open handles are found by asking every small handle value which file it refers to.
 #include <windows.h>
 
 #include "test_host.h"
@@ -14,6 +14,8 @@ void* library_symbol(void* handle, const char* name) {
   FARPROC address = GetProcAddress(static_cast<HMODULE>(handle), name);
   return reinterpret_cast<void*>(reinterpret_cast<void (*)()>(address));
 }
+
+bool close_library(void* handle) { return FreeLibrary(static_cast<HMODULE>(handle)) != 0; }
 
 namespace {
 

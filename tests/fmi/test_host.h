@@ -70,6 +70,8 @@ void enter_test_directory();
 void* open_library(const char* path, std::string& error);
 // The address of an exported name of a loaded library, or null.
 void* library_symbol(void* handle, const char* name);
+// Unloads a library of open_library; false on failure.
+bool close_library(void* handle);
 // The number of handles (descriptors) of this process open on the file at path.
 int open_handles_on(const std::filesystem::path& path);
 // The identifier of this process.

@@ -162,6 +162,21 @@ TEST_F(LocaleFallback, FailedCreationFallsBackToCurrentLocale) {
   EXPECT_EQ(clocaleHandle, CLocaleHandle{});  // never tried again
 }
 
+// At unload the object goes back and the words return to their state at load: a wrapper
+// called afterwards makes a new object rather than use the freed one.
+TEST_F(LocaleFallback, UnloadGivesTheObjectBackAndForgetsIt) {
+  clocaleHandle = clocale_create();  // an object of this test's own
+  ASSERT_NE(clocaleHandle, CLocaleHandle{});
+  clocale_unload();
+  EXPECT_EQ(clocaleHandle, CLocaleHandle{});
+  EXPECT_EQ(clocalePending, 1);
+  char buf[16];
+  clocale_snprintf(buf, sizeof buf, "%g", 0.5);
+  EXPECT_STREQ(buf, "0.5");  // in the "C" locale, not the decimal comma of the process
+  EXPECT_NE(clocaleHandle, CLocaleHandle{});
+  EXPECT_EQ(clocalePending, 0);
+}
+
 TEST(RunTables, FreeAndReset) {
   EXPECT_EQ(free_run_tables(), -1);
   runTableA[0].block = std::malloc(16);
