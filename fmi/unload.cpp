@@ -3,7 +3,6 @@
 // does, at dlclose and at process exit.
 #include "fmi/unload.h"
 
-#include "runtime/clocale.h"
 #include "runtime/clocale_platform.h"
 
 #if defined(TAVELO_STATIC_CXX_RUNTIME)
@@ -16,11 +15,12 @@ void __freeres() noexcept;
 
 void release_at_unload() {
   clocale_unload();
-  free_run_tables();
 #if defined(TAVELO_STATIC_CXX_RUNTIME)
   // Only the library's own copy of the runtime; a runtime shared with the host (the sanitizer
-  // build links it so) keeps its pool. Last: a throw that found malloc failing after this would
-  // use the freed block, and no model code, the only code that throws, runs any more.
+  // build links it so) keeps its pool. Last: the runtime nulls the pool's block but keeps its
+  // free list, so a throw that found malloc failing after this would use the freed block. After
+  // dlclose no code of the library runs; at process exit a later destructor of the host may
+  // still call in, and its throws take malloc's memory as before.
   __gnu_cxx::__freeres();
 #endif
 }
