@@ -1,5 +1,7 @@
 #include "test_host.h"
 
+#include "logged_text.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -54,16 +56,12 @@ const FmiLibrary& tavelo_faults() {
 
 void recording_logger(fmiComponent c, fmiString instanceName, fmiStatus status, fmiString category,
                       fmiString message, ...) {
-  char text[16384];
   va_list args;
   va_start(args, message);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-  std::vsnprintf(text, sizeof text, message, args);
-#pragma GCC diagnostic pop
+  std::string text = logged_text(message, args);
   va_end(args);
-  logged_messages().push_back(
-      {c, instanceName ? instanceName : "(null)", status, category ? category : "(null)", text});
+  logged_messages().push_back({c, instanceName ? instanceName : "(null)", status,
+                               category ? category : "(null)", std::move(text)});
 }
 
 std::vector<LoggedMessage>& logged_messages() {

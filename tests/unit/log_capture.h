@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fmi/model_instance.h"
+#include "logged_text.h"
 
 struct LoggedMessage {
   std::string instanceName;
@@ -59,17 +60,13 @@ class LogCapture {
   }
   static void record(fmiComponent, fmiString instanceName, fmiStatus status, fmiString category,
                      fmiString message, ...) {
-    char text[16384];
     va_list args;
     va_start(args, message);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    std::vsnprintf(text, sizeof text, message, args);
-#pragma GCC diagnostic pop
+    std::string text = logged_text(message, args);
     va_end(args);
     if (LogCapture* self = active())
       self->messages_.push_back({instanceName ? instanceName : "", status, category ? category : "",
-                                 text});
+                                 std::move(text)});
   }
 
   char name_[8] = "capture";

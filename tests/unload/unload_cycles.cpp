@@ -19,6 +19,7 @@
 #include <string>
 
 #include "fmi/test_host.h"
+#include "logged_text.h"
 
 #if defined(_WIN32)
 #include <malloc.h>
@@ -40,15 +41,10 @@ Logged lastMessage;
 
 void keeping_logger(fmiComponent, fmiString, fmiStatus status, fmiString, fmiString message,
                     ...) {
-  char text[4096];
   va_list args;
   va_start(args, message);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-  std::vsnprintf(text, sizeof text, message, args);
-#pragma GCC diagnostic pop
+  lastMessage = {status, logged_text(message, args)};
   va_end(args);
-  lastMessage = {status, text};
 }
 
 // The first failure of a cycle, or the empty string.
