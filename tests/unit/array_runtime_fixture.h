@@ -27,13 +27,7 @@ class ArrayRuntimeTest : public ::testing::Test {
   template <class F>
   Lines raise(F f) {
     log.clear();
-    bool landed = false;
-    try {
-      f();
-    } catch (const ModelErrorReturn&) {
-      landed = true;
-    }
-    EXPECT_TRUE(landed) << "no model error";
+    EXPECT_TRUE(raises_model_error(f)) << "no model error";
     return log.texts();
   }
 

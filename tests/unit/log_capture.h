@@ -11,6 +11,7 @@
 
 #include "fmi/model_instance.h"
 #include "logged_text.h"
+#include "runtime/runtime_state.h"
 
 struct LoggedMessage {
   std::string instanceName;
@@ -74,6 +75,17 @@ class LogCapture {
   ModelInstance* previous_ = nullptr;
   std::vector<LoggedMessage> messages_;
 };
+
+// Runs f and tells whether it raised a model error (the unwinding to the model entry).
+template <class F>
+bool raises_model_error(F&& f) {
+  try {
+    f();
+  } catch (const ModelErrorReturn&) {
+    return true;
+  }
+  return false;
+}
 
 // Makes a locale current for the process while it lives; throws nothing, reports availability.
 #include <clocale>

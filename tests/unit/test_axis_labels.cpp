@@ -233,13 +233,7 @@ class AxisLabelGuards : public AxisLabels {
   }
   // Runs the block on a scale that must fail a guard; returns the logged lines.
   std::vector<std::string> fail(double s) {
-    bool landed = false;
-    try {
-      run(s);
-    } catch (const ModelErrorReturn&) {
-      landed = true;
-    }
-    EXPECT_TRUE(landed) << "no model error";
+    EXPECT_TRUE(raises_model_error([&] { run(s); })) << "no model error";
     return log.texts();
   }
   LogCapture log;

@@ -38,13 +38,7 @@ class BuiltinsTest : public ::testing::Test {
   // Runs f, which must raise a model error, and returns the message of the report.
   std::string model_error_of(const std::function<void()>& f) {
     log.clear();
-    bool landed = false;
-    try {
-      f();
-    } catch (const ModelErrorReturn&) {
-      landed = true;
-    }
-    EXPECT_TRUE(landed);
+    EXPECT_TRUE(raises_model_error(f));
     EXPECT_EQ(modelRuntime.status, RunStatusError);
     modelRuntime.status = RunStatusOk;
     // The message follows the time line of the report.
