@@ -91,12 +91,7 @@ ConstantSection constant_section() {
   ConstantSection section;
   section.values.assign(ModelAuxiliaryCount, std::nan(""));
   double* w = section.values.data();
-  constant_block_1(w);
-  constant_block_2(w);
-  constant_block_3(w);
-  constant_block_4(w);
-  constant_block_5(w);
-  constant_block_6(w);
+  constant_blocks(w);
   section.written.resize(ModelAuxiliaryCount);
   for (int i = 0; i < ModelAuxiliaryCount; ++i) section.written[i] = !std::isnan(w[i]);
   return section;

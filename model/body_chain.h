@@ -59,3 +59,5 @@ void constant_block_3(double* w);
 void constant_block_4(double* w);
 void constant_block_5(double* w);
 void constant_block_6(double* w);
+// All six in order, for users outside the chain (the model description, tests).
+void constant_blocks(double* w);

@@ -301,3 +301,12 @@ void constant_block_3(double* w) { store_constants(w, constantBlock3); }
 void constant_block_4(double* w) { store_constants(w, constantBlock4); }
 void constant_block_5(double* w) { store_constants(w, constantBlock5); }
 void constant_block_6(double* w) { store_constants(w, constantBlock6); }
+
+void constant_blocks(double* w) {
+  constant_block_1(w);
+  constant_block_2(w);
+  constant_block_3(w);
+  constant_block_4(w);
+  constant_block_5(w);
+  constant_block_6(w);
+}

@@ -20,12 +20,7 @@ class FrictionTest : public ModelEntryTest {
     computedLevel = 0;
     time = 0.0;
     dp = start_parameters();
-    constant_block_1(w.data());
-    constant_block_2(w.data());
-    constant_block_3(w.data());
-    constant_block_4(w.data());
-    constant_block_5(w.data());
-    constant_block_6(w.data());
+    constant_blocks(w.data());
     derive_body_terms();
     x = {0.0, 0.0, StartAngle, 0.0, 0.0};
   }

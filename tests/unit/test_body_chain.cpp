@@ -147,19 +147,10 @@ TEST_F(BodyChainTest, ExitStepsCopyTheRunStatus) {
   EXPECT_TRUE(derivative_copies_made());
 }
 
-// The constant section alone, on the fixture's NaN-filled auxiliaries: the other sections
+// The constant section runs alone, on the fixture's NaN-filled auxiliaries: the other sections
 // write auxiliaries of their own, so the stores are counted without them.
-void run_constant_section(double* w) {
-  constant_block_1(w);
-  constant_block_2(w);
-  constant_block_3(w);
-  constant_block_4(w);
-  constant_block_5(w);
-  constant_block_6(w);
-}
-
 TEST_F(BodyChainTest, ConstantSectionStoresTheStartValuesOfItsPositions) {
-  run_constant_section(w.data());
+  constant_blocks(w.data());
   int stored = 0, zeros = 0, ones = 0;
   for (int i = 0; i < 1768; ++i) {
     if (std::isnan(w[i])) continue;
@@ -197,7 +188,7 @@ TEST_F(BodyChainTest, ConstantSectionAgreesWithTheVariableTable) {
     if (record_kind(record) == KindAuxiliary) auxiliary.push_back(&record);
   ASSERT_EQ(auxiliary.size(), 1768u);
 
-  run_constant_section(w.data());
+  constant_blocks(w.data());
   int stored = 0;
   for (int i = 0; i < 1768; ++i) {
     if (std::isnan(w[i])) continue;
