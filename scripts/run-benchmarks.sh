@@ -8,7 +8,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/scripts/setup-machine.sh"
 build=$top/build/release
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVELO_BENCHMARKS=ON
 cmake --build "$build" -j "$(nproc 2>/dev/null || echo 4)" --target tavelo_benchmarks
 "$build/bench/tavelo_benchmarks" --benchmark_repetitions=5 \
   --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true "$@"

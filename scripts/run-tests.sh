@@ -9,7 +9,7 @@ jobs=$(nproc 2>/dev/null || echo 4)
 
 run_suite() {
   local dir=$1; shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVELO_TESTS=ON -DTAVELO_BENCHMARKS=ON "$@"
   cmake --build "$dir" -j "$jobs"
   mkdir -p "$dir/test-tmp"
   (cd "$dir" && ctest --output-on-failure --no-tests=error -j "$jobs")

@@ -67,7 +67,7 @@ bash scripts/ctest-retry-crashed.sh "$dir" --output-on-failure --no-tests=error 
 
 # The same call sequence on the Linux library and on the Windows build under wine.
 echo "== Equivalence of the Linux library and the $target Windows build"
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVELO_TESTS=ON >/dev/null
 cmake --build build/release -j "$jobs" --target tavelo_equivalence
 rm -rf build/equivalence
 build/release/tests/tavelo_equivalence run build/equivalence/linux

@@ -1,15 +1,25 @@
-# Sourced by the build scripts: installs the Debian packages the build and tests need and the
-# decimal-comma locale the locale tests run under. Idempotent; needs root for installing.
-# valgrind for the unload test (every block given back at unload). The Windows build: mingw-w64
-# compilers for 32 and 64 bits, dpkg-dev for fetching LAPACK's sources, and wine (its 32-bit
-# part from the i386 architecture) to run the Windows tests.
-packages=(cmake g++ make binutils pkg-config libgtest-dev googletest liblapack-dev libblas-dev
-          libgfortran-12-dev libxml2-utils locales python3 python3-scipy python3-matplotlib
-          libsundials-dev libzip-dev libpugixml-dev libbenchmark-dev valgrind
-          dpkg-dev g++-mingw-w64-i686 gfortran-mingw-w64-i686 g++-mingw-w64-x86-64
-          gfortran-mingw-w64-x86-64 wine wine64 wine32:i386)
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
+# Sourced by the build scripts: installs the Debian packages they need. Idempotent; needs root
+# for installing.
+#   . scripts/setup-machine.sh simulate   what building and running the simulation needs: the
+#                                         compilers, LAPACK and BLAS, SUNDIALS, libzip, pugixml
+#                                         and Python with scipy and matplotlib for the picture
+#   . scripts/setup-machine.sh            all of it: also GoogleTest, Google Benchmark,
+#                                         xmllint, valgrind for the unload test, the
+#                                         decimal-comma locale the locale tests run under, and
+#                                         the Windows build: mingw-w64 compilers for 32 and 64
+#                                         bits, dpkg-dev for fetching LAPACK's sources, and wine
+#                                         (its 32-bit part from the i386 architecture)
+packages=(cmake g++ make binutils pkg-config liblapack-dev libblas-dev libgfortran-12-dev
+          python3 python3-scipy python3-matplotlib libsundials-dev libzip-dev libpugixml-dev)
+full_set=1
+[ "${1:-}" = simulate ] && full_set=0
+if [ $full_set = 1 ]; then
+  packages+=(libgtest-dev googletest libbenchmark-dev libxml2-utils locales valgrind
+             dpkg-dev g++-mingw-w64-i686 gfortran-mingw-w64-i686 g++-mingw-w64-x86-64
+             gfortran-mingw-w64-x86-64 wine wine64 wine32:i386)
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
 fi
 missing=()
 for p in "${packages[@]}"; do
@@ -21,7 +31,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -q
   apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
-if ! locale -a 2>/dev/null | grep -qix 'de_DE.utf8'; then
+if [ $full_set = 1 ] && ! locale -a 2>/dev/null | grep -qix 'de_DE.utf8'; then
   # localedef exits with 1 when it only warned; whether the locale now exists decides.
   localedef -i de_DE -f UTF-8 de_DE.UTF-8 || true
   if ! locale -a 2>/dev/null | grep -qix 'de_DE.utf8'; then
@@ -29,3 +39,4 @@ if ! locale -a 2>/dev/null | grep -qix 'de_DE.utf8'; then
     exit 1
   fi
 fi
+unset full_set

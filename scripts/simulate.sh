@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# The main command: installs what the build needs, builds everything (the library, Tavelo.fmu,
-# tavelo-sim, the tests and benchmarks), simulates the FMU's default experiment with tavelo-sim
-# and draws the pendulum's states. Leaves "dsres.mat" and "dsres.png" in the current folder.
+# The main command: installs what building and running the simulation needs, builds the library,
+# Tavelo.fmu and tavelo-sim (not the tests and benchmarks), simulates the FMU's default
+# experiment with tavelo-sim and draws the pendulum's states. Leaves "dsres.mat" and "dsres.png" in the current folder.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-. "$top/scripts/setup-machine.sh"
+. "$top/scripts/setup-machine.sh" simulate
 build=$top/build/release
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVELO_TESTS=OFF \
+  -DTAVELO_BENCHMARKS=OFF
 cmake --build "$build" -j "$(nproc 2>/dev/null || echo 4)"
 "$build/host/tavelo-sim" "$build/Tavelo.fmu"
 # Debian's interpreter, which has python3-scipy and python3-matplotlib.
