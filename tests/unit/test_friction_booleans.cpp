@@ -329,6 +329,8 @@ TEST_F(StepShorteningTest, StepGoesJustPastTheFirstCrossing) {
       {"first crossing at 0.25, next at 0.75", -3, 1, -1, 3, "0.251"},
       // 0.5 and 0.5 + 2^-11: their midpoint lies within 0.001 of the first.
       {"two crossings close together", -1, 1, -1025, 1023, "0.500244140625"},
+      // The same two, the later one first: the first found becomes the next crossing.
+      {"two close crossings, the later one found first", -1025, 1023, -1, 1, "0.500244140625"},
       // 0.5 and 0.5 + 2^-41: less than 1e-12 apart, the second is no next crossing.
       {"two crossings within the tolerance", -1, 1, -(twoPow41 + 2), twoPow41 - 2, "0.501"},
       // The same two the other way round: the crossing it replaces as the first is no next one.
