@@ -130,6 +130,38 @@ TEST_F(FrictionBooleansTest, RelationsOutsideEventsKeepTheirValue) {
   EXPECT_EQ(modelRuntime.changed, 0);
 }
 
+// A relation that switches back and forth near its switching point late in an event iteration
+// widens its offset tenfold: from the sixth pass on, and while |z| lies below 1e-4 of its scale
+// max(1, |lhs|). The arm's torque of 10 against a limit just below it, then just above it:
+// |z| = 2^-11 lies above 1e-4 but below 1e-4·10.
+TEST_F(FrictionBooleansTest, LateSwitchesWidenTheOffsetFromTheSixthPass) {
+  modelRuntime.event = 1;
+  RelationHysteresis& rh = relation_hysteresis;
+  rh.value[0] = 0;
+  rh.hyst[0] = 1e-15;  // as an evaluation far below the limit in an earlier pass left it
+  rh.evaluatedBefore[0] = 1;
+  w[fp::ArmSa] = 10.0;  // scale 10: eps 1e-9, tolerance 1e-3
+  const double z = 0x1p-11;
+  struct Case {
+    int eventIteration;
+    double tau0Max;
+    bool value;
+    double hyst;
+  };
+  const Case cases[] = {
+      {5, 10.0 - z, true, -1e-9},  // switches on: the offset becomes eps, no more
+      {6, 10.0 + z, false, 1e-8},  // switches off again: ten times the offset
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "pass " << c.eventIteration);
+    modelRuntime.eventIteration = c.eventIteration;
+    w[fp::ArmTau0Max] = c.tau0Max;
+    EXPECT_EQ(relation(0), c.value);
+    EXPECT_EQ(rh.scale[0], 10.0);
+    EXPECT_DOUBLE_EQ(rh.hyst[0], c.hyst);
+  }
+}
+
 // The rules of one sweep (pass 1, no step search), from the pre values: which Booleans result
 // and which relations the short-circuit evaluation reaches. The pendulum's rules mirror the
 // arm's on relations 8 .. 15.
