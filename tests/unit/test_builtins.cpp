@@ -122,6 +122,8 @@ TEST_F(BuiltinsTest, TimeEventRequestsKeepTheEarliestAndGatherCloseOnes) {
        {1.0, one_plus_ulps(5), one_plus_ulps(10)}, one_plus_ulps(5)},
       {"eps above the earliest still gathers", {1.0, one_plus_ulps(5), one_plus_ulps(6)},
        one_plus_ulps(6)},
+      // 4 and 2 ulps below 1: both gather at the pending 1.0, which is the latest of them.
+      {"gathering never lowers the pending one", {1.0, 1.0 - 0x1p-51, 1.0 - 0x1p-52}, 1.0},
       {"large sample starts widen eps", {1.0, 1.0 + 1e-13}, 1.0 + 1e-13, 1e3},
       {"without them the same request is dropped", {1.0, 1.0 + 1e-13}, 1.0},
       {"an earliest time of an earlier call is forgotten", {1.0}, 1.0, 0.0, 0.2},

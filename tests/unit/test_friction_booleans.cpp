@@ -130,6 +130,38 @@ TEST_F(FrictionBooleansTest, RelationsOutsideEventsKeepTheirValue) {
   EXPECT_EQ(modelRuntime.changed, 0);
 }
 
+// A relation that switches back and forth near its switching point late in an event iteration
+// widens its offset tenfold: from the sixth pass on, and while |z| lies below 1e-4 of its scale
+// max(1, |lhs|). The arm's torque of 10 against a limit just below it, then just above it:
+// |z| = 2^-11 lies above 1e-4 but below 1e-4·10.
+TEST_F(FrictionBooleansTest, LateSwitchesWidenTheOffsetFromTheSixthPass) {
+  modelRuntime.event = 1;
+  RelationHysteresis& rh = relation_hysteresis;
+  rh.value[0] = 0;
+  rh.hyst[0] = 1e-15;  // as an evaluation far below the limit in an earlier pass left it
+  rh.evaluatedBefore[0] = 1;
+  w[fp::ArmSa] = 10.0;  // scale 10: eps 1e-9, tolerance 1e-3
+  const double z = 0x1p-11;
+  struct Case {
+    int eventIteration;
+    double tau0Max;
+    bool value;
+    double hyst;
+  };
+  const Case cases[] = {
+      {5, 10.0 - z, true, -1e-9},  // switches on: the offset becomes eps, no more
+      {6, 10.0 + z, false, 1e-8},  // switches off again: ten times the offset
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "pass " << c.eventIteration);
+    modelRuntime.eventIteration = c.eventIteration;
+    w[fp::ArmTau0Max] = c.tau0Max;
+    EXPECT_EQ(relation(0), c.value);
+    EXPECT_EQ(rh.scale[0], 10.0);
+    EXPECT_DOUBLE_EQ(rh.hyst[0], c.hyst);
+  }
+}
+
 // The rules of one sweep (pass 1, no step search), from the pre values: which Booleans result
 // and which relations the short-circuit evaluation reaches. The pendulum's rules mirror the
 // arm's on relations 8 .. 15.
@@ -329,6 +361,8 @@ TEST_F(StepShorteningTest, StepGoesJustPastTheFirstCrossing) {
       {"first crossing at 0.25, next at 0.75", -3, 1, -1, 3, "0.251"},
       // 0.5 and 0.5 + 2^-11: their midpoint lies within 0.001 of the first.
       {"two crossings close together", -1, 1, -1025, 1023, "0.500244140625"},
+      // The same two, the later one first: the first found becomes the next crossing.
+      {"two close crossings, the later one found first", -1025, 1023, -1, 1, "0.500244140625"},
       // 0.5 and 0.5 + 2^-41: less than 1e-12 apart, the second is no next crossing.
       {"two crossings within the tolerance", -1, 1, -(twoPow41 + 2), twoPow41 - 2, "0.501"},
       // The same two the other way round: the crossing it replaces as the first is no next one.
