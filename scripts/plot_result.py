@@ -85,9 +85,9 @@ class Result:
     """A result file: names, descriptions, and the values of each variable over time.
 
     A file that is no MAT version 4 result file raises NotAResultFile. A run killed while it
-    appended a row can leave that row's bytes, not counted, at the end of the file: the
-    counted rows are read, and a warning on the standard error stream names the bytes left
-    out (also in `ignored_bytes`)."""
+    appended a column of data_2 (one recorded time) can leave that column's bytes, not
+    counted, at the end of the file: the counted columns are read, and a warning on the
+    standard error stream names the bytes left out (also in `ignored_bytes`)."""
 
     def __init__(self, path):
         with open(path, "rb") as f:
@@ -120,7 +120,8 @@ class Result:
                                        "transposed (binTrans)")
         self.names = strings(matrix("name", text=True))
         described = matrix("description", text=True, required=False)
-        self.descriptions = strings(described) if described is not None else [""] * len(self.names)
+        self.descriptions = ([""] * len(self.names) if described is None
+                             else strings(described))
         info = matrix("dataInfo", text=False)
         data1 = matrix("data_1", text=False, required=False)
         self._data2 = matrix("data_2", text=False)
