@@ -82,3 +82,16 @@ cmake --build build/release -j "$jobs" --target tavelo_fmu
 entries=$(cmake -E tar tf build/release/Tavelo.fmu | sort | tr '\n' ' ')
 echo "build/release/Tavelo.fmu: $entries"
 [ "$entries" = "binaries/linux64/Tavelo.so binaries/win32/Tavelo.dll modelDescription.xml " ]
+# The packed DLL carries no debug sections and is still the DLL of the 24 exports.
+packed=build/release/fmu-contents
+rm -rf "$packed"
+mkdir -p "$packed"
+(cd "$packed" && cmake -E tar xf ../Tavelo.fmu)
+sections=$(i686-w64-mingw32-objdump -h "$packed/binaries/win32/Tavelo.dll")
+if grep -E '^ +[0-9]+ \.debug' <<<"$sections"; then
+  echo "binaries/win32/Tavelo.dll of build/release/Tavelo.fmu has the debug sections above" >&2
+  exit 1
+fi
+cmake -DLIB="$packed/binaries/win32/Tavelo.dll" -DOBJDUMP=i686-w64-mingw32-objdump \
+  -DFORMAT=pei-i386 -P tests/check_dll.cmake
+rm -rf "$packed"

@@ -4,10 +4,13 @@ bad command lines and broken FMUs, and the host's event handling on a small test
 
 Environment: TAVELO_SIM, TAVELO_FMU, TEST_FMU (the test model), PLOT_SCRIPT, TAVELO_TEST_TMP.
 """
+import contextlib
+import io
 import math
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -23,7 +26,7 @@ FMU = os.environ["TAVELO_FMU"]
 TEST_FMU = os.environ["TEST_FMU"]
 PLOT_SCRIPT = os.environ["PLOT_SCRIPT"]
 sys.path.insert(0, os.path.dirname(PLOT_SCRIPT))
-from plot_result import Result  # noqa: E402
+from plot_result import NotAResultFile, Result  # noqa: E402
 
 STATES = ["armJoint.phi", "armJoint.w", "pendulumJoint.phi", "pendulumJoint.w"]
 
@@ -193,7 +196,149 @@ class TaveloRun(unittest.TestCase):
 
 
 class ResultReader(unittest.TestCase):
-    """The plot script's reader on a small file: matrix, column and sign from dataInfo."""
+    """The plot script's reader: matrix, column and sign from dataInfo on a small file; on a
+    result file of tavelo-sim that ends in a column written without its count, the counted
+    columns and one warning; on files that are no result file, NotAResultFile and one line
+    from the command line."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = scratch()
+        done = run(["--quiet", "--stop", "0.05", FMU], cls.dir.name)
+        if done.returncode != 0:
+            raise RuntimeError(f"tavelo-sim failed: {done.stderr}")
+        cls.clean = os.path.join(cls.dir.name, "dsres.mat")
+        with open(cls.clean, "rb") as f:
+            cls.whole = f.read()
+        cls.matrices = scipy.io.loadmat(cls.clean)
+        cls.row_bytes = 4 * cls.matrices["data_2"].shape[0]
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.dir.cleanup()
+
+    def file(self, name, content):
+        path = os.path.join(self.dir.name, name)
+        with open(path, "wb") as f:
+            f.write(content)
+        return path
+
+    def elements_at(self, name):
+        """Where the elements of a matrix of the clean file start."""
+        return self.whole.index(name.encode() + b"\0") + len(name) + 1
+
+    def header_at(self, name):
+        """Where the header of a matrix of the clean file starts (type, mrows, ncols, imaginary
+        part, name length; int32 each)."""
+        return self.elements_at(name) - len(name) - 1 - 20
+
+    def patched(self, at, value):
+        """The clean file with the int32 at byte at replaced."""
+        return self.whole[:at] + struct.pack("<i", value) + self.whole[at + 4:]
+
+    def read(self, path):
+        """Result(path) and what it wrote on the standard error stream."""
+        err = io.StringIO()
+        with contextlib.redirect_stderr(err):
+            result = Result(path)
+        return result, err.getvalue()
+
+    def plot(self, path):
+        return subprocess.run([sys.executable, PLOT_SCRIPT, path, "-o",
+                               os.path.join(self.dir.name, "picture.png")],
+                              capture_output=True, text=True, timeout=120)
+
+    def assert_counted_columns(self, result):
+        data2 = self.matrices["data_2"]
+        np.testing.assert_array_equal(result.time, data2[0].astype(float))
+        for name in STATES + ["pendulumJoint.angle", "world.g"]:
+            signal = result._index[name]
+            matrix, row = self.matrices["dataInfo"][:2, signal]
+            expected = (data2[abs(row) - 1] if matrix == 2 else
+                        np.full(data2.shape[1], self.matrices["data_1"][abs(row) - 1, 0]))
+            np.testing.assert_array_equal(result.values(name), np.sign(row) * expected, name)
+
+    def test_the_clean_file_reads_without_a_warning(self):
+        result, err = self.read(self.clean)
+        self.assertEqual(err, "")
+        self.assertEqual(result.ignored_bytes, 0)
+        self.assertEqual(len(result.time), self.matrices["data_2"].shape[1])
+        self.assertGreaterEqual(len(result.time), 51)
+        self.assert_counted_columns(result)
+
+    def test_a_column_written_without_its_count_is_left_out_with_a_warning(self):
+        # A run killed while it appends a column leaves up to a whole column's bytes after the
+        # columns the header counts: the first bytes of the next time's values.
+        next_column = self.whole[-self.row_bytes:]
+        for extra in [1, 19, 20, self.row_bytes - 1, self.row_bytes]:
+            with self.subTest(extra=extra):
+                path = self.file(f"cut{extra}.mat", self.whole + next_column[:extra])
+                result, err = self.read(path)
+                self.assertEqual(result.ignored_bytes, extra)
+                self.assert_counted_columns(result)
+                self.assertEqual(err.count("\n"), 1, err)
+                self.assertRegex(err, rf"^plot_result.py: {re.escape(path)}: ignored {extra} "
+                                      rf"bytes after the {len(result.time)} columns of data_2 ")
+        done = self.plot(path)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(done.stderr.count(f"ignored {self.row_bytes} bytes"), 1, done.stderr)
+
+    def test_a_file_that_is_no_result_file_gives_one_line(self):
+        def v4_without(name):
+            path = os.path.join(self.dir.name, f"without-{name}.mat")
+            scipy.io.savemat(path, {k: v for k, v in self.matrices.items()
+                                    if not k.startswith("__") and k != name}, format="4")
+            with open(path, "rb") as f:
+                return f.read()
+
+        data2_header = self.header_at("data_2")
+        v5 = os.path.join(self.dir.name, "v5-source.mat")
+        scipy.io.savemat(v5, {"data_2": self.matrices["data_2"]}, format="5")
+        with open(v5, "rb") as f:
+            version5 = f.read()
+        # dataInfo holds (matrix, ±row, 0, -1) per variable, stored one variable after the
+        # other; a variable in data_2's last row pointed one row further.
+        info = self.matrices["dataInfo"]
+        rows = self.matrices["data_2"].shape[0]
+        last = int(np.flatnonzero((info[0] == 2) & (np.abs(info[1]) == rows))[0])
+        past_data2 = self.patched(self.elements_at("dataInfo") + 16 * last + 4,
+                                  int(np.sign(info[1, last])) * (rows + 1))
+        cases = [
+            ("empty", b"", "empty file"),
+            ("text", b"time,phi\n0,0.5236\n0.001,0.5237\n", "no matrix header at byte 0"),
+            ("version5", version5, "MAT file of version 5 or later"),
+            ("no-name", v4_without("name"), "no matrix name"),
+            ("no-dataInfo", v4_without("dataInfo"), "no matrix dataInfo"),
+            ("no-data_2", v4_without("data_2"), "no matrix data_2"),
+            ("header-cut", self.whole[:data2_header + 19], "cut short in the matrix header"),
+            ("elements-cut", self.whole[:data2_header - 1], "cut short in the elements of "
+                                                            "matrix data_1"),
+            ("a-column-and-a-byte-more",
+             self.whole + self.whole[-self.row_bytes:] + b"\0",
+             f"{self.row_bytes + 1} bytes after the {len(self.matrices['data_2'][0])} columns"),
+            ("dataInfo-as-text", self.patched(self.header_at("dataInfo"), 21),
+             "dataInfo holds text"),
+            ("complex", self.patched(self.header_at("data_1") + 12, 1), "imaginary part 1"),
+            ("row-past-data_2", past_data2, f"points to row {rows + 1} of data matrix 2"),
+        ]
+        for name, content, problem in cases:
+            with self.subTest(name):
+                path = self.file(f"{name}.mat", content)
+                with self.assertRaises(NotAResultFile) as raised:
+                    Result(path)
+                self.assertIsInstance(raised.exception, ValueError)
+                self.assertTrue(str(raised.exception).startswith(f"{path}: "), raised.exception)
+                self.assertIn(problem, str(raised.exception))
+                done = self.plot(path)
+                self.assertEqual(done.returncode, 1)
+                self.assertEqual(done.stderr, f"plot_result.py: {raised.exception}\n")
+        for path, problem in [(os.path.join(self.dir.name, "missing.mat"),
+                               "No such file or directory"),
+                              (self.dir.name, "Is a directory")]:
+            with self.subTest(path):
+                done = self.plot(path)
+                self.assertEqual(done.returncode, 1)
+                self.assertEqual(done.stderr, f"plot_result.py: {path}: {problem}\n")
 
     def test_values_follow_data_info(self):
         with scratch() as d:
