@@ -10,5 +10,5 @@ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVELO_TESTS=OFF
   -DTAVELO_BENCHMARKS=OFF
 cmake --build "$build" -j "$(nproc 2>/dev/null || echo 4)"
 "$build/host/tavelo-sim" "$build/Tavelo.fmu"
-# Debian's interpreter, which has python3-scipy and python3-matplotlib.
+# Debian's interpreter, which has python3-numpy and python3-matplotlib.
 /usr/bin/python3 "$top/scripts/plot_result.py" dsres.mat -o dsres.png
