@@ -1,5 +1,6 @@
 #include "host/fmu_model.h"
 
+#include <cctype>
 #include <charconv>
 #include <cerrno>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <memory>
 
 #include <dlfcn.h>
+#include <elf.h>
 #include <pugixml.hpp>
 #include <unistd.h>
 #include <zip.h>
@@ -42,7 +44,8 @@ Archive open_archive(const std::string& path) {
   return Archive(archive);
 }
 
-// One entry of the archive, whole; at most limit bytes.
+// One entry of the archive, whole; at most limit bytes. The entry is read to its end, where
+// libzip compares its checksum: a damaged entry is refused, never handed on.
 std::string read_entry(zip_t* archive, const std::string& fmuPath, const std::string& name,
                        zip_uint64_t limit) {
   const zip_int64_t index = zip_name_locate(archive, name.c_str(), 0);
@@ -59,16 +62,142 @@ std::string read_entry(zip_t* archive, const std::string& fmuPath, const std::st
       zip_fopen_index(archive, static_cast<zip_uint64_t>(index), 0));
   if (!file)
     throw HostError("cannot read " + name + " in " + fmuPath + ": " + zip_strerror(archive));
+  auto failed = [&](const std::string& why) {
+    return HostError("cannot read " + name + " in " + fmuPath + ": " + why);
+  };
   std::string bytes(static_cast<size_t>(stat.size), '\0');
   zip_uint64_t done = 0;
   while (done < stat.size) {
     const zip_int64_t n = zip_fread(file.get(), bytes.data() + done, stat.size - done);
-    if (n <= 0)
-      throw HostError("cannot read " + name + " in " + fmuPath + ": " +
-                      zip_error_strerror(zip_file_get_error(file.get())));
+    if (n < 0) throw failed(zip_error_strerror(zip_file_get_error(file.get())));
+    if (n == 0)
+      throw failed("it ends after " + std::to_string(done) + " of its " +
+                   std::to_string(stat.size) + " bytes");
     done += static_cast<zip_uint64_t>(n);
   }
+  // libzip checks the CRC where the entry ends: the reads go on to there. A damaged entry may
+  // also unpack to more bytes than its size.
+  zip_uint64_t beyond = 0;
+  for (;;) {
+    char rest[4096];
+    const zip_int64_t n = zip_fread(file.get(), rest, sizeof rest);
+    if (n < 0) throw failed(zip_error_strerror(zip_file_get_error(file.get())));
+    if (n == 0) break;
+    beyond += static_cast<zip_uint64_t>(n);
+  }
+  if (beyond > 0)
+    throw failed("it unpacks to " + std::to_string(stat.size + beyond) + " bytes, not " +
+                 std::to_string(stat.size));
   return bytes;
+}
+
+// ---- The binary's ELF headers --------------------------------------------------------------
+
+// glibc's loader trusts the headers of what it maps: a library cut short is mapped beyond the
+// file's end and the process dies with SIGBUS while it relocates. The headers are checked here
+// first, bounds-checked on the bytes in memory.
+#if __SIZEOF_POINTER__ == 8
+using ElfHeader = Elf64_Ehdr;
+using ElfProgramHeader = Elf64_Phdr;
+using ElfSectionHeader = Elf64_Shdr;
+constexpr unsigned char NativeClass = ELFCLASS64;
+constexpr int NativeBits = 64;
+#else
+using ElfHeader = Elf32_Ehdr;
+using ElfProgramHeader = Elf32_Phdr;
+using ElfSectionHeader = Elf32_Shdr;
+constexpr unsigned char NativeClass = ELFCLASS32;
+constexpr int NativeBits = 32;
+#endif
+constexpr unsigned char NativeData =
+    __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? ELFDATA2LSB : ELFDATA2MSB;
+constexpr unsigned NativeMachine =
+#if defined(__x86_64__)
+    EM_X86_64;
+#elif defined(__aarch64__)
+    EM_AARCH64;
+#elif defined(__i386__)
+    EM_386;
+#elif defined(__arm__)
+    EM_ARM;
+#elif defined(__riscv)
+    EM_RISCV;
+#elif defined(__powerpc64__)
+    EM_PPC64;
+#elif defined(__s390x__)
+    EM_S390;
+#else
+    EM_NONE;  // a machine not listed here: the loader alone checks it
+#endif
+
+// Whether count entries of entrySize bytes from offset lie within a file of size bytes; no
+// sum or product that could overflow.
+bool within(uint64_t offset, uint64_t count, uint64_t entrySize, uint64_t size) {
+  if (offset > size) return false;
+  return entrySize == 0 || count <= (size - offset) / entrySize;
+}
+
+template <typename T>
+T read_at(const std::string& bytes, uint64_t offset) {
+  T value;
+  std::memcpy(&value, bytes.data() + offset, sizeof value);
+  return value;
+}
+
+// Why the bytes cannot be a library the loader maps safely here; empty when nothing shows it.
+std::string elf_problem(const std::string& bytes) {
+  const uint64_t size = bytes.size();
+  char text[160];
+  if (size < EI_NIDENT || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0)
+    return "it is no ELF file";
+  const auto ident = reinterpret_cast<const unsigned char*>(bytes.data());
+  if (ident[EI_CLASS] != NativeClass) {
+    std::snprintf(text, sizeof text, "it is no %d-bit ELF file (ELF class %u)", NativeBits,
+                  static_cast<unsigned>(ident[EI_CLASS]));
+    return text;
+  }
+  if (ident[EI_DATA] != NativeData) return "its byte order is not this machine's";
+  if (size < sizeof(ElfHeader)) return "it is cut short within its ELF header";
+  const auto header = read_at<ElfHeader>(bytes, 0);
+  if (ident[EI_VERSION] != EV_CURRENT || header.e_version != EV_CURRENT)
+    return "its ELF version is unknown";
+  if (NativeMachine != EM_NONE && header.e_machine != NativeMachine) {
+    std::snprintf(text, sizeof text, "it is built for another machine (ELF machine %u, not %u)",
+                  static_cast<unsigned>(header.e_machine), NativeMachine);
+    return text;
+  }
+  if (header.e_type != ET_DYN) {
+    std::snprintf(text, sizeof text, "it is no shared library (ELF type %u)",
+                  static_cast<unsigned>(header.e_type));
+    return text;
+  }
+  if (header.e_phnum == 0 || header.e_phentsize != sizeof(ElfProgramHeader))
+    return "its program headers are missing or malformed";
+  if (!within(header.e_phoff, header.e_phnum, sizeof(ElfProgramHeader), size))
+    return "it is cut short: its program headers reach past its end";
+  for (uint64_t i = 0; i < header.e_phnum; ++i) {
+    const auto segment =
+        read_at<ElfProgramHeader>(bytes, header.e_phoff + i * sizeof(ElfProgramHeader));
+    if (segment.p_filesz != 0 && !within(segment.p_offset, 1, segment.p_filesz, size)) {
+      std::snprintf(text, sizeof text,
+                    "it is cut short: a segment of %llu bytes at byte %llu reaches past its "
+                    "end (%llu bytes)",
+                    static_cast<unsigned long long>(segment.p_filesz),
+                    static_cast<unsigned long long>(segment.p_offset),
+                    static_cast<unsigned long long>(size));
+      return text;
+    }
+  }
+  // The loader reads no section headers, but a table that lies past the end shows a file cut
+  // short as well. Zero sections with an offset: their count is in section 0.
+  if (header.e_shoff != 0) {
+    const uint64_t sections = header.e_shnum != 0 ? header.e_shnum : 1;
+    if (header.e_shnum != 0 && header.e_shentsize != sizeof(ElfSectionHeader))
+      return "its section headers are malformed";
+    if (!within(header.e_shoff, sections, sizeof(ElfSectionHeader), size))
+      return "it is cut short: its section headers reach past its end";
+  }
+  return {};
 }
 
 bool is_c_identifier(const std::string& s) {
@@ -203,6 +332,8 @@ Fmu::Fmu(const std::string& path) {
   const std::string entry = PlatformFolder + id + ".so";
   const std::string binary = read_entry(archive.get(), path, entry, BinaryLimit);
   archive.reset();
+  if (const std::string problem = elf_problem(binary); !problem.empty())
+    throw HostError("cannot load " + entry + " of " + path + ": " + problem);
 
   // The loader needs a file: a private folder, removed again as soon as the library is loaded.
   const char* tmp = std::getenv("TMPDIR");

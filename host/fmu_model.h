@@ -62,7 +62,10 @@ struct FmiFunctions {
 class Fmu {
  public:
   // Reads the archive: modelDescription.xml and binaries/linux64/<modelIdentifier>.so, which
-  // is loaded and checked (all 24 functions, version "1.0", platform "standard32").
+  // is checked (every member whole, its checksum right; an ELF shared object of this machine
+  // that is not cut short), unpacked into a scratch folder of its own, loaded and checked (all
+  // 24 functions, version "1.0", platform "standard32"). The scratch folder is gone again when
+  // the constructor returns or throws.
   explicit Fmu(const std::string& path);
   ~Fmu();
   Fmu(const Fmu&) = delete;

@@ -17,6 +17,7 @@ import zipfile
 
 import numpy as np
 import scipy.io
+import struct
 
 SIM = os.environ["TAVELO_SIM"]
 FMU = os.environ["TAVELO_FMU"]
@@ -35,8 +36,11 @@ def scratch():
     return tempfile.TemporaryDirectory(dir=base)
 
 
-def run(args, cwd):
-    return subprocess.run([SIM] + args, cwd=cwd, capture_output=True, text=True, timeout=300)
+def run(args, cwd, tmpdir=None, **kwargs):
+    """tavelo-sim in cwd; with tmpdir, its scratch folders go there."""
+    env = dict(os.environ, TMPDIR=tmpdir) if tmpdir else None
+    return subprocess.run([SIM] + args, cwd=cwd, capture_output=True, text=True, timeout=300,
+                          env=env, **kwargs)
 
 
 def summary_values(stdout):
@@ -328,24 +332,82 @@ class CommandLine(unittest.TestCase):
 
 
 def rewrite_fmu(source, target, description=None, binary_name=None, binary=None,
-                drop_description=False):
-    """A copy of an FMU with its description or binary replaced."""
+                drop_description=False, compression=zipfile.ZIP_STORED, damage=None):
+    """A copy of an FMU with its description or binary replaced: binary is the bytes or a
+    function of the original's. damage: 100 bytes of the stored (maybe compressed) binary
+    inverted, this far into it."""
     with zipfile.ZipFile(source) as z:
         xml = z.read("modelDescription.xml").decode()
         so = z.read("binaries/linux64/Tavelo.so")
-    with zipfile.ZipFile(target, "w") as z:
+    member = "binaries/linux64/" + (binary_name or "Tavelo.so")
+    with zipfile.ZipFile(target, "w", compression) as z:
         if not drop_description:
             z.writestr("modelDescription.xml", description(xml) if description else xml)
-        z.writestr("binaries/linux64/" + (binary_name or "Tavelo.so"),
-                   binary if binary is not None else so)
+        z.writestr(member, binary(so) if callable(binary) else binary if binary is not None
+                   else so)
+    if damage is not None:
+        with zipfile.ZipFile(target) as z:
+            info = z.getinfo(member)
+        with open(target, "r+b") as f:
+            f.seek(info.header_offset + 26)
+            name_length, extra_length = struct.unpack("<HH", f.read(4))
+            f.seek(info.header_offset + 30 + name_length + extra_length
+                   + int(info.compress_size * damage))
+            bad = bytes(b ^ 0xFF for b in f.read(100))
+            f.seek(-100, os.SEEK_CUR)
+            f.write(bad)
+
+
+# Tavelo.so as the tests change it: a 64-bit little-endian ELF file.
+ELF_HEADER = struct.Struct("<16sHHIQQQIHHHHHH")
+ELF_FIELDS = ("e_ident e_type e_machine e_version e_entry e_phoff e_shoff e_flags e_ehsize "
+              "e_phentsize e_phnum e_shentsize e_shnum e_shstrndx").split()
+PROGRAM_HEADER = struct.Struct("<IIQQQQQQ")  # type, flags, offset, vaddr, paddr, filesz, memsz
+
+
+def elf_header(so):
+    return dict(zip(ELF_FIELDS, ELF_HEADER.unpack_from(so)))
+
+
+def with_elf_header(so, **changes):
+    header = dict(elf_header(so), **changes)
+    return ELF_HEADER.pack(*(header[f] for f in ELF_FIELDS)) + so[ELF_HEADER.size:]
+
+
+def segments(so):
+    """(where its header lies, file offset, file size) of each segment."""
+    h = elf_header(so)
+    for i in range(h["e_phnum"]):
+        at = h["e_phoff"] + i * h["e_phentsize"]
+        p = PROGRAM_HEADER.unpack_from(so, at)
+        yield at, p[2], p[5]
+
+
+def segments_end(so):
+    return max(offset + size for _, offset, size in segments(so))
+
+
+def with_last_segment_at(so, offset):
+    """The segment that ends last moved to offset in its header (its size kept)."""
+    at = max(segments(so), key=lambda s: s[1] + s[2])[0]
+    return so[:at + 8] + struct.pack("<Q", offset) + so[at + 16:]
+
+
+def without_section_headers(so):
+    return with_elf_header(so, e_shoff=0, e_shnum=0, e_shstrndx=0)
 
 
 class BrokenFmus(unittest.TestCase):
-    """One clear message and exit status 1 for every broken FMU, never a crash."""
+    """One clear message and exit status 1 for every broken FMU, never a crash, and no scratch
+    folder left behind."""
 
     def test_broken_fmus(self):
         guid = "{8a4d88a0-e4db-4e8b-bfa0-f36b6a6c89b3}"
         other = "{00000000-e4db-4e8b-bfa0-f36b6a6c89b3}"
+        with zipfile.ZipFile(FMU) as z:
+            machine = elf_header(z.read("binaries/linux64/Tavelo.so"))["e_machine"]
+        other_machine = 183 if machine == 62 else 62  # AArch64 or x86-64
+        member = r"binaries/linux64/Tavelo\.so"
         cases = [
             ("not a zip", dict(raw=b"PK but no archive"), "cannot open the FMU"),
             ("no description", dict(drop_description=True), "holds no modelDescription.xml"),
@@ -374,6 +436,36 @@ class BrokenFmus(unittest.TestCase):
             ("state count that is no number", dict(description=lambda x: x.replace(
                 'numberOfContinuousStates="4"', 'numberOfContinuousStates="four"')),
              'numberOfContinuousStates "four" is no unsigned integer'),
+            # A damaged member: libzip's checksum shows it once the member is read to its end.
+            # Damage in a compressed member may also break the compressed stream itself.
+            ("100 damaged bytes in the stored Tavelo.so", dict(damage=0.5),
+             re.compile(rf"^tavelo-sim: cannot read {member} in .*/Broken\.fmu: CRC error\n$")),
+            ("100 damaged bytes in the compressed Tavelo.so",
+             dict(compression=zipfile.ZIP_DEFLATED, damage=0.15),
+             re.compile(rf"^tavelo-sim: cannot read {member} in .*/Broken\.fmu: "
+                        r"(CRC error|Zlib error: .*)\n$")),
+            # A whole member that cannot be a library of this machine: refused before the
+            # loader maps it (cut short, it would die with SIGBUS).
+            ("Tavelo.so cut short in a segment", dict(binary=lambda so: so[: len(so) * 2 // 5]),
+             "it is cut short: a segment of"),
+            ("Tavelo.so one byte short", dict(binary=lambda so: so[:-1]),
+             "it is cut short: its section headers reach past its end"),
+            ("Tavelo.so cut short in its program headers", dict(binary=lambda so: so[:100]),
+             "it is cut short: its program headers reach past its end"),
+            ("Tavelo.so cut short in its ELF header", dict(binary=lambda so: so[:40]),
+             "it is cut short within its ELF header"),
+            ("program headers at an offset that wraps around", dict(
+                binary=lambda so: with_elf_header(so, e_phoff=2 ** 64 - 8)),
+             "it is cut short: its program headers reach past its end"),
+            ("a segment at an offset that wraps around", dict(
+                binary=lambda so: with_last_segment_at(so, 2 ** 64 - 0x1000)),
+             "it is cut short: a segment of"),
+            ("a Windows DLL", dict(binary=b"MZ\x90\x00" + bytes(200)), "it is no ELF file"),
+            ("Tavelo.so of another machine", dict(
+                binary=lambda so: with_elf_header(so, e_machine=other_machine)),
+             f"it is built for another machine (ELF machine {other_machine}, not {machine})"),
+            ("Tavelo.so as an executable", dict(binary=lambda so: with_elf_header(so, e_type=2)),
+             "it is no shared library (ELF type 2)"),
         ]
         for name, change, message in cases:
             with self.subTest(name), scratch() as d:
@@ -383,11 +475,30 @@ class BrokenFmus(unittest.TestCase):
                         f.write(change["raw"])
                 else:
                     rewrite_fmu(FMU, path, **change)
-                done = run([path], d)
+                tmp = os.path.join(d, "tmp")
+                os.mkdir(tmp)
+                done = run([path], d, tmpdir=tmp)
                 self.assertEqual(done.returncode, 1, done.stderr)
                 self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
                 self.assertTrue(done.stderr.startswith("tavelo-sim: "), done.stderr)
-                self.assertIn(message, done.stderr)
+                if isinstance(message, re.Pattern):
+                    self.assertRegex(done.stderr, message)
+                else:
+                    self.assertIn(message, done.stderr)
+                self.assertEqual(os.listdir(tmp), [])
+
+    def test_a_library_loads_up_to_the_end_of_its_last_segment(self):
+        # Without section headers the last segment's end may be the file's end; a byte less
+        # is a library cut short.
+        for cut, status in [(0, 0), (1, 1)]:
+            with self.subTest(cut=cut), scratch() as d:
+                path = os.path.join(d, "Stripped.fmu")
+                rewrite_fmu(FMU, path, binary=lambda so: without_section_headers(
+                    so[: segments_end(so) - cut]))
+                done = run(["--quiet", "--stop", "0.01", path], d)
+                self.assertEqual(done.returncode, status, done.stderr)
+                if status:
+                    self.assertIn("it is cut short: a segment of", done.stderr)
 
 
 class HostEvents(unittest.TestCase):
