@@ -8,9 +8,13 @@
 #include <cstring>
 #include <memory>
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <elf.h>
+#include <fcntl.h>
 #include <pugixml.hpp>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
 
@@ -42,6 +46,13 @@ Archive open_archive(const std::string& path) {
     throw HostError("cannot open the FMU " + path + ": " + text);
   }
   return Archive(archive);
+}
+
+bool is_c_identifier(const std::string& s) {
+  if (s.empty() || !(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_')) return false;
+  for (char c : s)
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return false;
+  return true;
 }
 
 // One entry of the archive, whole; at most limit bytes. The entry is read to its end, where
@@ -200,11 +211,74 @@ std::string elf_problem(const std::string& bytes) {
   return {};
 }
 
-bool is_c_identifier(const std::string& s) {
-  if (s.empty() || !(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_')) return false;
-  for (char c : s)
-    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return false;
-  return true;
+// ---- Scratch folders -----------------------------------------------------------------------
+
+// The binary is unpacked into <TMPDIR>/tavelo-sim-<pid>-XXXXXX: the pid tells a later run
+// whether the folder's process is gone (killed, or crashed in a library's constructor) and
+// left it behind.
+constexpr char ScratchPrefix[] = "tavelo-sim-";
+
+std::string scratch_base() {
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp && *tmp ? tmp : "/tmp";
+}
+
+// The process named by a scratch folder's name, 0 for a name of another form.
+pid_t scratch_owner(const char* name) {
+  const size_t prefix = sizeof ScratchPrefix - 1;
+  if (std::strncmp(name, ScratchPrefix, prefix) != 0) return 0;
+  const char* digits = name + prefix;
+  const char* end = digits + std::strlen(digits);
+  pid_t pid = 0;
+  const auto parsed = std::from_chars(digits, end, pid);
+  if (parsed.ec != std::errc() || pid <= 0 || *digits == '0' || *parsed.ptr != '-') return 0;
+  const char* suffix = parsed.ptr + 1;
+  if (end - suffix != 6) return 0;  // mkdtemp's six letters and digits
+  for (const char* c = suffix; c != end; ++c)
+    if (!std::isalnum(static_cast<unsigned char>(*c))) return 0;
+  return pid;
+}
+
+// What the host puts into its scratch folder: the binary, "<model identifier>.so".
+bool is_unpacked_binary(const std::string& name) {
+  return name.size() > 3 && name.compare(name.size() - 3, 3, ".so") == 0 &&
+         is_c_identifier(name.substr(0, name.size() - 3));
+}
+
+// Removes the scratch folders of this user whose process is gone, and in them only the
+// binaries the host puts there; a folder that holds anything else stays. Symbolic links are
+// never followed. Nothing here is an error: a folder that cannot be removed stays.
+void remove_stale_scratch_folders(const std::string& base) {
+  DIR* tmp = opendir(base.c_str());
+  if (tmp == nullptr) return;
+  while (const dirent* entry = readdir(tmp)) {
+    const pid_t owner = scratch_owner(entry->d_name);
+    if (owner == 0 || kill(owner, 0) == 0 || errno != ESRCH) continue;
+    const int folder =
+        openat(dirfd(tmp), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0) continue;
+    struct stat folderStat;
+    if (fstat(folder, &folderStat) != 0 || !S_ISDIR(folderStat.st_mode) ||
+        folderStat.st_uid != geteuid()) {
+      close(folder);
+      continue;
+    }
+    DIR* files = fdopendir(folder);
+    if (files == nullptr) {
+      close(folder);
+      continue;
+    }
+    while (const dirent* file = readdir(files)) {
+      struct stat fileStat;
+      if (is_unpacked_binary(file->d_name) &&
+          fstatat(folder, file->d_name, &fileStat, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISREG(fileStat.st_mode) && fileStat.st_uid == geteuid())
+        unlinkat(folder, file->d_name, 0);
+    }
+    closedir(files);
+    unlinkat(dirfd(tmp), entry->d_name, AT_REMOVEDIR);  // fails while anything else is in it
+  }
+  closedir(tmp);
 }
 
 std::optional<uint32_t> parse_unsigned(const char* text) {
@@ -336,8 +410,9 @@ Fmu::Fmu(const std::string& path) {
     throw HostError("cannot load " + entry + " of " + path + ": " + problem);
 
   // The loader needs a file: a private folder, removed again as soon as the library is loaded.
-  const char* tmp = std::getenv("TMPDIR");
-  std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/tavelo-sim-XXXXXX";
+  const std::string base = scratch_base();
+  remove_stale_scratch_folders(base);
+  std::string folder = base + "/" + ScratchPrefix + std::to_string(getpid()) + "-XXXXXX";
   if (mkdtemp(folder.data()) == nullptr)
     throw HostError("cannot make a folder for the FMU's binary: " +
                     std::string(std::strerror(errno)));

@@ -65,7 +65,8 @@ class Fmu {
   // is checked (every member whole, its checksum right; an ELF shared object of this machine
   // that is not cut short), unpacked into a scratch folder of its own, loaded and checked (all
   // 24 functions, version "1.0", platform "standard32"). The scratch folder is gone again when
-  // the constructor returns or throws.
+  // the constructor returns or throws; the ones left by earlier runs whose process is gone are
+  // removed as well.
   explicit Fmu(const std::string& path);
   ~Fmu();
   Fmu(const Fmu&) = delete;

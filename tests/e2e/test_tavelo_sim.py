@@ -501,6 +501,64 @@ class BrokenFmus(unittest.TestCase):
                     self.assertIn("it is cut short: a segment of", done.stderr)
 
 
+class ScratchFolders(unittest.TestCase):
+    """A run removes what earlier runs left in their scratch folders when their process is
+    gone; nothing of a live process, of another user, or that the host does not put there."""
+
+    def test_stale_scratch_folders(self):
+        with scratch() as d:
+            tmp = os.path.join(d, "tmp")
+            os.mkdir(tmp)
+            child = subprocess.Popen(["true"])
+            child.wait()
+            gone = child.pid
+            live = os.getpid()
+
+            def folder(name, *files):
+                path = os.path.join(tmp, name)
+                os.mkdir(path)
+                for f in files:
+                    open(os.path.join(path, f), "w").close()
+                return path
+
+            removed = [folder(f"tavelo-sim-{gone}-a1B2c3", "Tavelo.so"),
+                       folder(f"tavelo-sim-{gone}-empty0"),
+                       folder("tavelo-sim-4194305-Zz9999", "Other_model.so")]
+            kept = {
+                folder(f"tavelo-sim-{live}-a1B2c3", "Tavelo.so"): ["Tavelo.so"],
+                folder(f"tavelo-sim-{gone}-notes0", "Tavelo.so", "notes.txt"): ["notes.txt"],
+                folder(f"tavelo-sim-{gone}-abc12", "Tavelo.so"): ["Tavelo.so"],
+                folder(f"tavelo-sim-{gone}-abc1234", "Tavelo.so"): ["Tavelo.so"],
+                folder(f"tavelo-sim-0{gone}-abc123", "Tavelo.so"): ["Tavelo.so"],
+                folder("tavelo-sim-a1B2c3", "Tavelo.so"): ["Tavelo.so"],
+                folder(f"tavelo-sim-{gone}-lib000", "libc.so.6", "Tavelo.so.bak"):
+                    ["Tavelo.so.bak", "libc.so.6"],
+            }
+            target = folder("elsewhere", "Tavelo.so")
+            os.symlink(target, os.path.join(tmp, f"tavelo-sim-{gone}-link00"))
+            kept[target] = ["Tavelo.so"]
+            with open(os.path.join(tmp, f"tavelo-sim-{gone}-file00"), "w"):
+                pass
+            if os.geteuid() == 0:
+                other = folder(f"tavelo-sim-{gone}-nobody", "Tavelo.so")
+                for path in (other, os.path.join(other, "Tavelo.so")):
+                    os.chown(path, 65534, 65534)
+                kept[other] = ["Tavelo.so"]
+
+            done = run(["--quiet", "--stop", "0.01", TEST_FMU], d, tmpdir=tmp)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            for path in removed:
+                self.assertFalse(os.path.lexists(path), path)
+            for path, files in kept.items():
+                self.assertEqual(sorted(os.listdir(path)), files, path)
+            self.assertTrue(os.path.islink(os.path.join(tmp, f"tavelo-sim-{gone}-link00")))
+            self.assertTrue(os.path.isfile(os.path.join(tmp, f"tavelo-sim-{gone}-file00")))
+            # The run's own folder is gone as well.
+            left = {os.path.join(tmp, n) for n in os.listdir(tmp)}
+            self.assertEqual(left, set(kept) | {os.path.join(tmp, f"tavelo-sim-{gone}-{n}")
+                                                for n in ("link00", "file00")})
+
+
 class HostEvents(unittest.TestCase):
     """What the pendulum does not show yet, on the test model: state and time events, a model
     that stops the run, discarded evaluations, failures, step events."""
