@@ -398,10 +398,11 @@ ModelDescription parse_model_description(const std::string& xml) {
   return d;
 }
 
-Fmu::Fmu(const std::string& path) {
+Fmu::Fmu(const std::string& path, const BeforeLoad& beforeLoad) {
   Archive archive = open_archive(path);
   description_ = parse_model_description(
       read_entry(archive.get(), path, "modelDescription.xml", DescriptionLimit));
+  if (beforeLoad) beforeLoad(description_);
   const std::string id = description_.modelIdentifier;
   const std::string entry = PlatformFolder + id + ".so";
   const std::string binary = read_entry(archive.get(), path, entry, BinaryLimit);

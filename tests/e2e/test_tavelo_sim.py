@@ -273,7 +273,7 @@ class SetValues(unittest.TestCase):
         for fmu, assignment, message in cases:
             with self.subTest(assignment=assignment), scratch() as d:
                 done = run(["--set", assignment, fmu], d)
-                self.assertEqual(done.returncode, 1)
+                self.assertEqual(done.returncode, 2)  # a bad command line
                 self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
                 self.assertTrue(done.stderr.startswith("tavelo-sim: "), done.stderr)
                 self.assertIn(message, done.stderr)
@@ -294,8 +294,13 @@ class CommandLine(unittest.TestCase):
             (["--tolerance", "1", FMU], 2, "--tolerance must lie between 0 and 1"),
             (["--tolerance", "0", FMU], 2, "--tolerance must lie between 0 and 1"),
             (["--start", "1", "--stop", "1", FMU], 2, "the stop time must lie after"),
-            (["--start", "12", FMU], 1,
+            # Times that do not fit the model's default experiment (0 to 10 s).
+            (["--start", "12", FMU], 2,
              "the stop time 10 s does not lie after the start time 12 s"),
+            (["--start", "10", FMU], 2,
+             "the stop time 10 s does not lie after the start time 10 s"),
+            (["--stop", "-1", FMU], 2, "the stop time -1 s does not lie after the start time 0 s"),
+            (["--stop", "0", FMU], 2, "the stop time 0 s does not lie after the start time 0 s"),
             (["--set", "novalue", FMU], 2, '--set needs NAME=VALUE, not "novalue"'),
             (["--set", "=1", FMU], 2, '--set needs NAME=VALUE, not "=1"'),
             (["--quiet=yes", FMU], 2, "--quiet takes no value"),
@@ -557,6 +562,71 @@ class ScratchFolders(unittest.TestCase):
             left = {os.path.join(tmp, n) for n in os.listdir(tmp)}
             self.assertEqual(left, set(kept) | {os.path.join(tmp, f"tavelo-sim-{gone}-{n}")
                                                 for n in ("link00", "file00")})
+
+
+class ResultFolder(unittest.TestCase):
+    """--result-dir makes the folders that are missing; a "dsres.mat" that cannot be written is
+    found before the library is loaded, without touching one that exists."""
+
+    def test_missing_folders_are_made(self):
+        with scratch() as d:
+            for directory in ["a/b//c/", os.path.join(d, "x", "y")]:
+                with self.subTest(directory=directory):
+                    done = run(["--quiet", "--stop", "0.01", "--result-dir", directory, FMU], d)
+                    self.assertEqual(done.returncode, 0, done.stderr)
+                    self.assertTrue(os.path.isfile(os.path.join(d, directory, "dsres.mat")))
+
+    def test_a_result_file_that_cannot_be_written(self):
+        # The FMU's binary is no library: a check after loading it would report that instead.
+        # Root may write any file: as root the permission cases run as nobody.
+        other_user = dict(user=65534, group=65534) if os.geteuid() == 0 else {}
+
+        def read_only_file(out):
+            path = os.path.join(out, "dsres.mat")
+            with open(path, "wb") as f:
+                f.write(b"an earlier result")
+            os.chmod(path, 0o444)
+
+        cases = [
+            ("a folder named dsres.mat", lambda out: os.mkdir(os.path.join(out, "dsres.mat")),
+             {}, "Is a directory"),
+            ("a read-only dsres.mat", read_only_file, other_user, "Permission denied"),
+            ("a folder that takes no new file", lambda out: os.chmod(out, 0o555), other_user,
+             "Permission denied"),
+        ]
+        for name, prepare, user, reason in cases:
+            with self.subTest(name), scratch() as d:
+                os.chmod(d, 0o755)
+                fmu = os.path.join(d, "Unloadable.fmu")
+                rewrite_fmu(FMU, fmu, binary=b"MZ, a Windows DLL")
+                out = os.path.join(d, "out")
+                os.mkdir(out)
+                prepare(out)
+                done = run(["--result-dir", "out", fmu], d, **user)
+                self.assertEqual(done.returncode, 1, done.stderr)
+                self.assertEqual(done.stdout, "")
+                self.assertEqual(done.stderr, "tavelo-sim: cannot write the result file "
+                                 f"out/dsres.mat: {reason}\n")
+                if prepare is read_only_file:
+                    with open(os.path.join(out, "dsres.mat"), "rb") as f:
+                        self.assertEqual(f.read(), b"an earlier result")
+
+    def test_an_existing_result_file_is_untouched_by_a_run_that_fails_before_it_starts(self):
+        with scratch() as d:
+            damaged = os.path.join(d, "Damaged.fmu")
+            rewrite_fmu(FMU, damaged, damage=0.5)
+            for args, status in [(["--set", "no.such=1", FMU], 2), (["--stop", "-1", FMU], 2),
+                                 ([damaged], 1)]:
+                with self.subTest(args=args):
+                    path = os.path.join(d, "dsres.mat")
+                    with open(path, "wb") as f:
+                        f.write(b"an earlier result")
+                    os.utime(path, (1e9, 1e9))
+                    done = run(args, d)
+                    self.assertEqual(done.returncode, status, done.stderr)
+                    with open(path, "rb") as f:
+                        self.assertEqual(f.read(), b"an earlier result")
+                    self.assertEqual(os.stat(path).st_mtime, 1e9)
 
 
 class HostEvents(unittest.TestCase):
