@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -15,6 +16,14 @@
 class HostError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// A command line that asks for what the model does not allow (times that do not fit its
+// default experiment, a --set it has no place for): a bad command line like one that does not
+// parse.
+class UsageError : public HostError {
+ public:
+  using HostError::HostError;
 };
 
 enum class VariableType { Real, Integer, Boolean, String, Enumeration };
@@ -61,9 +70,16 @@ struct FmiFunctions {
 // An unpacked and loaded FMU. The library stays loaded as long as the object lives.
 class Fmu {
  public:
+  // Checks that run once the model description is read, before the binary is read and loaded.
+  using BeforeLoad = std::function<void(const ModelDescription&)>;
+
   // Reads the archive: modelDescription.xml and binaries/linux64/<modelIdentifier>.so, which
-  // is loaded and checked (all 24 functions, version "1.0", platform "standard32").
-  explicit Fmu(const std::string& path);
+  // is checked (every member whole, its checksum right; an ELF shared object of this machine
+  // that is not cut short), unpacked into a scratch folder of its own, loaded and checked (all
+  // 24 functions, version "1.0", platform "standard32"). The scratch folder is gone again when
+  // the constructor returns or throws; the ones left by earlier runs whose process is gone are
+  // removed as well.
+  explicit Fmu(const std::string& path, const BeforeLoad& beforeLoad = {});
   ~Fmu();
   Fmu(const Fmu&) = delete;
   Fmu& operator=(const Fmu&) = delete;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sundials/sundials_config.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,10 +32,20 @@ std::string seconds_text(double t) {
   return text;
 }
 
-// The result directory, made when missing; the run then works in it.
+// The result directory with the folders above it that are missing, as mkdir -p makes them.
+void make_result_directory(const std::string& directory) {
+  for (size_t end = directory.find('/', 1);; end = directory.find('/', end + 1)) {
+    const std::string folder = directory.substr(0, end);
+    if (folder.back() != '/' && mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST)
+      throw HostError("cannot make the result directory " + directory + ": " +
+                      (folder.size() < directory.size() ? folder + ": " : "") +
+                      std::strerror(errno));
+    if (end == std::string::npos) break;
+  }
+}
+
+// The run then works in the result directory.
 void enter_result_directory(const std::string& directory) {
-  if (mkdir(directory.c_str(), 0777) != 0 && errno != EEXIST)
-    throw HostError("cannot make the result directory " + directory + ": " + std::strerror(errno));
   if (chdir(directory.c_str()) != 0)
     throw HostError("cannot enter the result directory " + directory + ": " +
                     std::strerror(errno));
@@ -43,6 +54,24 @@ void enter_result_directory(const std::string& directory) {
 std::string current_directory() {
   std::vector<char> buffer(4096);
   return getcwd(buffer.data(), buffer.size()) ? buffer.data() : ".";
+}
+
+// The library creates or truncates "dsres.mat" in the result directory when the model is
+// initialised, and ends the process when it cannot. The host finds out first, without
+// creating or changing the file: an existing one must open for writing (not a folder, not
+// read-only), else the folder must take a new file.
+void check_result_file(const std::string& directory) {
+  std::string folder = directory.empty() ? current_directory() : directory;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  const std::string path = (folder == "/" ? "" : folder) + "/dsres.mat";
+  const int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) {
+    close(fd);
+    return;
+  }
+  if (errno == ENOENT && faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0)
+    return;
+  throw HostError("cannot write the result file " + path + ": " + std::strerror(errno));
 }
 
 // One line on the terminal that shows how far the run is, once it takes longer than a second.
@@ -92,24 +121,24 @@ void print_summary(const std::string& fmuPath, const SimulationSettings& s,
 
 int run(const Options& o) {
   const Clock::time_point begin = Clock::now();
-  Fmu fmu(o.fmuPath);
-  const ModelDescription& d = fmu.description();
   SimulationSettings s;
-  s.start = o.start.value_or(d.defaultStart.value_or(0.0));
-  s.stop = o.stop.value_or(d.defaultStop.value_or(s.start + 1.0));
-  if (!(s.stop > s.start))
-    throw HostError("the stop time " + seconds_text(s.stop) +
-                    " does not lie after the start time " + seconds_text(s.start));
+  // What the command line asks is checked against the model description, and the result
+  // directory made ready, before the library is loaded.
+  const Fmu fmu(o.fmuPath, [&](const ModelDescription& d) {
+    s.start = o.start.value_or(d.defaultStart.value_or(0.0));
+    s.stop = o.stop.value_or(d.defaultStop.value_or(s.start + 1.0));
+    if (!(s.stop > s.start))
+      throw UsageError("the stop time " + seconds_text(s.stop) +
+                       " does not lie after the start time " + seconds_text(s.start));
+    for (const Assignment& a : o.assignments) resolve_assignment(d, a);
+    if (!o.resultDirectory.empty()) make_result_directory(o.resultDirectory);
+    check_result_file(o.resultDirectory);
+  });
   s.interval = o.interval;
   s.tolerance = o.tolerance;
   s.assignments = o.assignments;
   s.log = o.log;
-  // Names and values are checked before anything runs.
-  for (const Assignment& a : s.assignments) resolve_assignment(d, a);
   if (!o.resultDirectory.empty()) enter_result_directory(o.resultDirectory);
-  if (access(".", W_OK) != 0)
-    throw HostError("cannot write the result into " + current_directory() + ": " +
-                    std::strerror(errno));
 
   ProgressLine progress(!o.quiet, s.start, s.stop);
   SimulationSummary summary;
@@ -144,6 +173,9 @@ int main(int argc, char** argv) {
   }
   try {
     return run(o);
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "tavelo-sim: %s (see tavelo-sim --help)\n", e.what());
+    return ExitUsage;
   } catch (const HostError& e) {
     std::fprintf(stderr, "tavelo-sim: %s\n", e.what());
   } catch (const std::exception& e) {

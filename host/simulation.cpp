@@ -80,21 +80,22 @@ const char* type_name(VariableType t) {
 
 ResolvedAssignment resolve_assignment(const ModelDescription& description, const Assignment& a) {
   const ScalarVariable* v = description.find(a.name);
-  if (v == nullptr) throw HostError("unknown variable " + a.name);
+  if (v == nullptr) throw UsageError("unknown variable " + a.name);
   const ScalarVariable* base =
       v->aliasSign == 0 ? v : description.base_of(v->type, v->valueReference);
   if (base == nullptr) throw HostError(a.name + " is an alias of a variable the model lacks");
-  if (base->variability == "constant") throw HostError(a.name + " is a constant");
+  if (base->variability == "constant") throw UsageError(a.name + " is a constant");
   if (!base->start)
-    throw HostError(a.name + " has no start value: it is computed by the model and cannot be set");
+    throw UsageError(a.name +
+                     " has no start value: it is computed by the model and cannot be set");
   ResolvedAssignment r;
   r.variable = v;
   r.type = v->type;
   r.valueReference = v->valueReference;
   const bool negated = v->aliasSign < 0;
   auto bad_value = [&]() {
-    return HostError("--set " + a.name + ": \"" + a.value + "\" is no " + type_name(v->type) +
-                     " value");
+    return UsageError("--set " + a.name + ": \"" + a.value + "\" is no " + type_name(v->type) +
+                      " value");
   };
   switch (v->type) {
     case VariableType::Real: {
@@ -125,7 +126,8 @@ ResolvedAssignment resolve_assignment(const ModelDescription& description, const
       break;
     }
     default:
-      throw HostError("--set " + a.name + ": " + type_name(v->type) + " variables cannot be set");
+      throw UsageError("--set " + a.name + ": " + type_name(v->type) +
+                       " variables cannot be set");
   }
   return r;
 }

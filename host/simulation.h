@@ -39,8 +39,8 @@ struct ResolvedAssignment {
   fmiInteger integer = 0;
   fmiBoolean boolean = fmiFalse;
 };
-// Throws HostError for an unknown name, a variable that cannot be set, or a value that does
-// not parse as its type.
+// Throws UsageError for an unknown name, a variable that cannot be set, or a value that does
+// not parse as its type; HostError for an alias whose variable the model lacks.
 ResolvedAssignment resolve_assignment(const ModelDescription& description, const Assignment& a);
 
 // The output times after start: start + k·interval up to the stop time, the stop time last.

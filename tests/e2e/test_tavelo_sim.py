@@ -20,6 +20,7 @@ import zipfile
 
 import numpy as np
 import scipy.io
+import struct
 
 SIM = os.environ["TAVELO_SIM"]
 FMU = os.environ["TAVELO_FMU"]
@@ -38,8 +39,11 @@ def scratch():
     return tempfile.TemporaryDirectory(dir=base)
 
 
-def run(args, cwd):
-    return subprocess.run([SIM] + args, cwd=cwd, capture_output=True, text=True, timeout=300)
+def run(args, cwd, tmpdir=None, **kwargs):
+    """tavelo-sim in cwd; with tmpdir, its scratch folders go there."""
+    env = dict(os.environ, TMPDIR=tmpdir) if tmpdir else None
+    return subprocess.run([SIM] + args, cwd=cwd, capture_output=True, text=True, timeout=300,
+                          env=env, **kwargs)
 
 
 def summary_values(stdout):
@@ -414,7 +418,7 @@ class SetValues(unittest.TestCase):
         for fmu, assignment, message in cases:
             with self.subTest(assignment=assignment), scratch() as d:
                 done = run(["--set", assignment, fmu], d)
-                self.assertEqual(done.returncode, 1)
+                self.assertEqual(done.returncode, 2)  # a bad command line
                 self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
                 self.assertTrue(done.stderr.startswith("tavelo-sim: "), done.stderr)
                 self.assertIn(message, done.stderr)
@@ -435,8 +439,13 @@ class CommandLine(unittest.TestCase):
             (["--tolerance", "1", FMU], 2, "--tolerance must lie between 0 and 1"),
             (["--tolerance", "0", FMU], 2, "--tolerance must lie between 0 and 1"),
             (["--start", "1", "--stop", "1", FMU], 2, "the stop time must lie after"),
-            (["--start", "12", FMU], 1,
+            # Times that do not fit the model's default experiment (0 to 10 s).
+            (["--start", "12", FMU], 2,
              "the stop time 10 s does not lie after the start time 12 s"),
+            (["--start", "10", FMU], 2,
+             "the stop time 10 s does not lie after the start time 10 s"),
+            (["--stop", "-1", FMU], 2, "the stop time -1 s does not lie after the start time 0 s"),
+            (["--stop", "0", FMU], 2, "the stop time 0 s does not lie after the start time 0 s"),
             (["--set", "novalue", FMU], 2, '--set needs NAME=VALUE, not "novalue"'),
             (["--set", "=1", FMU], 2, '--set needs NAME=VALUE, not "=1"'),
             (["--quiet=yes", FMU], 2, "--quiet takes no value"),
@@ -473,24 +482,82 @@ class CommandLine(unittest.TestCase):
 
 
 def rewrite_fmu(source, target, description=None, binary_name=None, binary=None,
-                drop_description=False):
-    """A copy of an FMU with its description or binary replaced."""
+                drop_description=False, compression=zipfile.ZIP_STORED, damage=None):
+    """A copy of an FMU with its description or binary replaced: binary is the bytes or a
+    function of the original's. damage: 100 bytes of the stored (maybe compressed) binary
+    inverted, this far into it."""
     with zipfile.ZipFile(source) as z:
         xml = z.read("modelDescription.xml").decode()
         so = z.read("binaries/linux64/Tavelo.so")
-    with zipfile.ZipFile(target, "w") as z:
+    member = "binaries/linux64/" + (binary_name or "Tavelo.so")
+    with zipfile.ZipFile(target, "w", compression) as z:
         if not drop_description:
             z.writestr("modelDescription.xml", description(xml) if description else xml)
-        z.writestr("binaries/linux64/" + (binary_name or "Tavelo.so"),
-                   binary if binary is not None else so)
+        z.writestr(member, binary(so) if callable(binary) else binary if binary is not None
+                   else so)
+    if damage is not None:
+        with zipfile.ZipFile(target) as z:
+            info = z.getinfo(member)
+        with open(target, "r+b") as f:
+            f.seek(info.header_offset + 26)
+            name_length, extra_length = struct.unpack("<HH", f.read(4))
+            f.seek(info.header_offset + 30 + name_length + extra_length
+                   + int(info.compress_size * damage))
+            bad = bytes(b ^ 0xFF for b in f.read(100))
+            f.seek(-100, os.SEEK_CUR)
+            f.write(bad)
+
+
+# Tavelo.so as the tests change it: a 64-bit little-endian ELF file.
+ELF_HEADER = struct.Struct("<16sHHIQQQIHHHHHH")
+ELF_FIELDS = ("e_ident e_type e_machine e_version e_entry e_phoff e_shoff e_flags e_ehsize "
+              "e_phentsize e_phnum e_shentsize e_shnum e_shstrndx").split()
+PROGRAM_HEADER = struct.Struct("<IIQQQQQQ")  # type, flags, offset, vaddr, paddr, filesz, memsz
+
+
+def elf_header(so):
+    return dict(zip(ELF_FIELDS, ELF_HEADER.unpack_from(so)))
+
+
+def with_elf_header(so, **changes):
+    header = dict(elf_header(so), **changes)
+    return ELF_HEADER.pack(*(header[f] for f in ELF_FIELDS)) + so[ELF_HEADER.size:]
+
+
+def segments(so):
+    """(where its header lies, file offset, file size) of each segment."""
+    h = elf_header(so)
+    for i in range(h["e_phnum"]):
+        at = h["e_phoff"] + i * h["e_phentsize"]
+        p = PROGRAM_HEADER.unpack_from(so, at)
+        yield at, p[2], p[5]
+
+
+def segments_end(so):
+    return max(offset + size for _, offset, size in segments(so))
+
+
+def with_last_segment_at(so, offset):
+    """The segment that ends last moved to offset in its header (its size kept)."""
+    at = max(segments(so), key=lambda s: s[1] + s[2])[0]
+    return so[:at + 8] + struct.pack("<Q", offset) + so[at + 16:]
+
+
+def without_section_headers(so):
+    return with_elf_header(so, e_shoff=0, e_shnum=0, e_shstrndx=0)
 
 
 class BrokenFmus(unittest.TestCase):
-    """One clear message and exit status 1 for every broken FMU, never a crash."""
+    """One clear message and exit status 1 for every broken FMU, never a crash, and no scratch
+    folder left behind."""
 
     def test_broken_fmus(self):
         guid = "{8a4d88a0-e4db-4e8b-bfa0-f36b6a6c89b3}"
         other = "{00000000-e4db-4e8b-bfa0-f36b6a6c89b3}"
+        with zipfile.ZipFile(FMU) as z:
+            machine = elf_header(z.read("binaries/linux64/Tavelo.so"))["e_machine"]
+        other_machine = 183 if machine == 62 else 62  # AArch64 or x86-64
+        member = r"binaries/linux64/Tavelo\.so"
         cases = [
             ("not a zip", dict(raw=b"PK but no archive"), "cannot open the FMU"),
             ("no description", dict(drop_description=True), "holds no modelDescription.xml"),
@@ -519,6 +586,36 @@ class BrokenFmus(unittest.TestCase):
             ("state count that is no number", dict(description=lambda x: x.replace(
                 'numberOfContinuousStates="4"', 'numberOfContinuousStates="four"')),
              'numberOfContinuousStates "four" is no unsigned integer'),
+            # A damaged member: libzip's checksum shows it once the member is read to its end.
+            # Damage in a compressed member may also break the compressed stream itself.
+            ("100 damaged bytes in the stored Tavelo.so", dict(damage=0.5),
+             re.compile(rf"^tavelo-sim: cannot read {member} in .*/Broken\.fmu: CRC error\n$")),
+            ("100 damaged bytes in the compressed Tavelo.so",
+             dict(compression=zipfile.ZIP_DEFLATED, damage=0.15),
+             re.compile(rf"^tavelo-sim: cannot read {member} in .*/Broken\.fmu: "
+                        r"(CRC error|Zlib error: .*)\n$")),
+            # A whole member that cannot be a library of this machine: refused before the
+            # loader maps it (cut short, it would die with SIGBUS).
+            ("Tavelo.so cut short in a segment", dict(binary=lambda so: so[: len(so) * 2 // 5]),
+             "it is cut short: a segment of"),
+            ("Tavelo.so one byte short", dict(binary=lambda so: so[:-1]),
+             "it is cut short: its section headers reach past its end"),
+            ("Tavelo.so cut short in its program headers", dict(binary=lambda so: so[:100]),
+             "it is cut short: its program headers reach past its end"),
+            ("Tavelo.so cut short in its ELF header", dict(binary=lambda so: so[:40]),
+             "it is cut short within its ELF header"),
+            ("program headers at an offset that wraps around", dict(
+                binary=lambda so: with_elf_header(so, e_phoff=2 ** 64 - 8)),
+             "it is cut short: its program headers reach past its end"),
+            ("a segment at an offset that wraps around", dict(
+                binary=lambda so: with_last_segment_at(so, 2 ** 64 - 0x1000)),
+             "it is cut short: a segment of"),
+            ("a Windows DLL", dict(binary=b"MZ\x90\x00" + bytes(200)), "it is no ELF file"),
+            ("Tavelo.so of another machine", dict(
+                binary=lambda so: with_elf_header(so, e_machine=other_machine)),
+             f"it is built for another machine (ELF machine {other_machine}, not {machine})"),
+            ("Tavelo.so as an executable", dict(binary=lambda so: with_elf_header(so, e_type=2)),
+             "it is no shared library (ELF type 2)"),
         ]
         for name, change, message in cases:
             with self.subTest(name), scratch() as d:
@@ -528,11 +625,153 @@ class BrokenFmus(unittest.TestCase):
                         f.write(change["raw"])
                 else:
                     rewrite_fmu(FMU, path, **change)
-                done = run([path], d)
+                tmp = os.path.join(d, "tmp")
+                os.mkdir(tmp)
+                done = run([path], d, tmpdir=tmp)
                 self.assertEqual(done.returncode, 1, done.stderr)
                 self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
                 self.assertTrue(done.stderr.startswith("tavelo-sim: "), done.stderr)
-                self.assertIn(message, done.stderr)
+                if isinstance(message, re.Pattern):
+                    self.assertRegex(done.stderr, message)
+                else:
+                    self.assertIn(message, done.stderr)
+                self.assertEqual(os.listdir(tmp), [])
+
+    def test_a_library_loads_up_to_the_end_of_its_last_segment(self):
+        # Without section headers the last segment's end may be the file's end; a byte less
+        # is a library cut short.
+        for cut, status in [(0, 0), (1, 1)]:
+            with self.subTest(cut=cut), scratch() as d:
+                path = os.path.join(d, "Stripped.fmu")
+                rewrite_fmu(FMU, path, binary=lambda so: without_section_headers(
+                    so[: segments_end(so) - cut]))
+                done = run(["--quiet", "--stop", "0.01", path], d)
+                self.assertEqual(done.returncode, status, done.stderr)
+                if status:
+                    self.assertIn("it is cut short: a segment of", done.stderr)
+
+
+class ScratchFolders(unittest.TestCase):
+    """A run removes what earlier runs left in their scratch folders when their process is
+    gone; nothing of a live process, of another user, or that the host does not put there."""
+
+    def test_stale_scratch_folders(self):
+        with scratch() as d:
+            tmp = os.path.join(d, "tmp")
+            os.mkdir(tmp)
+            child = subprocess.Popen(["true"])
+            child.wait()
+            gone = child.pid
+            live = os.getpid()
+
+            def folder(name, *files):
+                path = os.path.join(tmp, name)
+                os.mkdir(path)
+                for f in files:
+                    open(os.path.join(path, f), "w").close()
+                return path
+
+            removed = [folder(f"tavelo-sim-{gone}-a1B2c3", "Tavelo.so"),
+                       folder(f"tavelo-sim-{gone}-empty0"),
+                       folder("tavelo-sim-4194305-Zz9999", "Other_model.so")]
+            kept = {
+                folder(f"tavelo-sim-{live}-a1B2c3", "Tavelo.so"): ["Tavelo.so"],
+                folder(f"tavelo-sim-{gone}-notes0", "Tavelo.so", "notes.txt"): ["notes.txt"],
+                folder(f"tavelo-sim-{gone}-abc12", "Tavelo.so"): ["Tavelo.so"],
+                folder(f"tavelo-sim-{gone}-abc1234", "Tavelo.so"): ["Tavelo.so"],
+                folder(f"tavelo-sim-0{gone}-abc123", "Tavelo.so"): ["Tavelo.so"],
+                folder("tavelo-sim-a1B2c3", "Tavelo.so"): ["Tavelo.so"],
+                folder(f"tavelo-sim-{gone}-lib000", "libc.so.6", "Tavelo.so.bak"):
+                    ["Tavelo.so.bak", "libc.so.6"],
+            }
+            target = folder("elsewhere", "Tavelo.so")
+            os.symlink(target, os.path.join(tmp, f"tavelo-sim-{gone}-link00"))
+            kept[target] = ["Tavelo.so"]
+            with open(os.path.join(tmp, f"tavelo-sim-{gone}-file00"), "w"):
+                pass
+            if os.geteuid() == 0:
+                other = folder(f"tavelo-sim-{gone}-nobody", "Tavelo.so")
+                for path in (other, os.path.join(other, "Tavelo.so")):
+                    os.chown(path, 65534, 65534)
+                kept[other] = ["Tavelo.so"]
+
+            done = run(["--quiet", "--stop", "0.01", TEST_FMU], d, tmpdir=tmp)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            for path in removed:
+                self.assertFalse(os.path.lexists(path), path)
+            for path, files in kept.items():
+                self.assertEqual(sorted(os.listdir(path)), files, path)
+            self.assertTrue(os.path.islink(os.path.join(tmp, f"tavelo-sim-{gone}-link00")))
+            self.assertTrue(os.path.isfile(os.path.join(tmp, f"tavelo-sim-{gone}-file00")))
+            # The run's own folder is gone as well.
+            left = {os.path.join(tmp, n) for n in os.listdir(tmp)}
+            self.assertEqual(left, set(kept) | {os.path.join(tmp, f"tavelo-sim-{gone}-{n}")
+                                                for n in ("link00", "file00")})
+
+
+class ResultFolder(unittest.TestCase):
+    """--result-dir makes the folders that are missing; a "dsres.mat" that cannot be written is
+    found before the library is loaded, without touching one that exists."""
+
+    def test_missing_folders_are_made(self):
+        with scratch() as d:
+            for directory in ["a/b//c/", os.path.join(d, "x", "y")]:
+                with self.subTest(directory=directory):
+                    done = run(["--quiet", "--stop", "0.01", "--result-dir", directory, FMU], d)
+                    self.assertEqual(done.returncode, 0, done.stderr)
+                    self.assertTrue(os.path.isfile(os.path.join(d, directory, "dsres.mat")))
+
+    def test_a_result_file_that_cannot_be_written(self):
+        # The FMU's binary is no library: a check after loading it would report that instead.
+        # Root may write any file: as root the permission cases run as nobody.
+        other_user = dict(user=65534, group=65534) if os.geteuid() == 0 else {}
+
+        def read_only_file(out):
+            path = os.path.join(out, "dsres.mat")
+            with open(path, "wb") as f:
+                f.write(b"an earlier result")
+            os.chmod(path, 0o444)
+
+        cases = [
+            ("a folder named dsres.mat", lambda out: os.mkdir(os.path.join(out, "dsres.mat")),
+             {}, "Is a directory"),
+            ("a read-only dsres.mat", read_only_file, other_user, "Permission denied"),
+            ("a folder that takes no new file", lambda out: os.chmod(out, 0o555), other_user,
+             "Permission denied"),
+        ]
+        for name, prepare, user, reason in cases:
+            with self.subTest(name), scratch() as d:
+                os.chmod(d, 0o755)
+                fmu = os.path.join(d, "Unloadable.fmu")
+                rewrite_fmu(FMU, fmu, binary=b"MZ, a Windows DLL")
+                out = os.path.join(d, "out")
+                os.mkdir(out)
+                prepare(out)
+                done = run(["--result-dir", "out", fmu], d, **user)
+                self.assertEqual(done.returncode, 1, done.stderr)
+                self.assertEqual(done.stdout, "")
+                self.assertEqual(done.stderr, "tavelo-sim: cannot write the result file "
+                                 f"out/dsres.mat: {reason}\n")
+                if prepare is read_only_file:
+                    with open(os.path.join(out, "dsres.mat"), "rb") as f:
+                        self.assertEqual(f.read(), b"an earlier result")
+
+    def test_an_existing_result_file_is_untouched_by_a_run_that_fails_before_it_starts(self):
+        with scratch() as d:
+            damaged = os.path.join(d, "Damaged.fmu")
+            rewrite_fmu(FMU, damaged, damage=0.5)
+            for args, status in [(["--set", "no.such=1", FMU], 2), (["--stop", "-1", FMU], 2),
+                                 ([damaged], 1)]:
+                with self.subTest(args=args):
+                    path = os.path.join(d, "dsres.mat")
+                    with open(path, "wb") as f:
+                        f.write(b"an earlier result")
+                    os.utime(path, (1e9, 1e9))
+                    done = run(args, d)
+                    self.assertEqual(done.returncode, status, done.stderr)
+                    with open(path, "rb") as f:
+                        self.assertEqual(f.read(), b"an earlier result")
+                    self.assertEqual(os.stat(path).st_mtime, 1e9)
 
 
 class HostEvents(unittest.TestCase):
