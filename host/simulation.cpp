@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -250,11 +251,18 @@ struct Integrator {
   double* states() { return N_VGetArrayPointer(y); }
 };
 
+// CVODE's name of a return flag; SUNDIALS allocates the text, which is given back here.
+std::string flag_name(int flag) {
+  char* name = CVodeGetReturnFlagName(flag);
+  const std::string text = name ? name : "unknown flag " + std::to_string(flag);
+  std::free(name);
+  return text;
+}
+
 void check(int flag, const char* call, const Integrator& integrator) {
   if (flag < 0)
     throw HostError(std::string("CVODE: ") + call + " failed: " +
-                    (integrator.lastMessage.empty() ? CVodeGetReturnFlagName(flag)
-                                                    : integrator.lastMessage));
+                    (integrator.lastMessage.empty() ? flag_name(flag) : integrator.lastMessage));
 }
 
 // ---- The run -------------------------------------------------------------------------------
@@ -460,7 +468,7 @@ class Run {
     std::snprintf(at, sizeof at, " at t = %.17g s", t);
     std::string why = model_.failure;
     if (why.empty()) {
-      why = std::string("the integrator failed") + at + " (" + CVodeGetReturnFlagName(flag) + ")";
+      why = std::string("the integrator failed") + at + " (" + flag_name(flag) + ")";
       if (model_.discards > 0)
         why += ": the model discarded its evaluation " + std::to_string(model_.discards) +
                " times, also with smaller steps";
