@@ -597,7 +597,9 @@ class Run {
       return;
     }
     if (status == fmiFatal) model_.fatal = true;
-    r.fresh = status != fmiDiscard;
+    // Up to the initialisation a new instance goes the same way; after fmiError or fmiFatal
+    // the run's own must not be called again.
+    r.fresh = status != fmiDiscard || reached_ != Reached::Initialized;
     fail(std::string(context) + name + " returned " + status_name(status), &r);
   }
 
