@@ -115,6 +115,9 @@ void print_summary(const std::string& fmuPath, const SimulationSettings& s,
   for (const auto& [name, value] : summary.finalStates) width = std::max(width, name.size());
   for (const auto& [name, value] : summary.finalStates)
     std::printf("    %-*s  %.10g\n", static_cast<int>(width), name.c_str(), value);
+  if (summary.warnings > 0)
+    std::printf("  warnings          %ld calls returned fmiWarning, the first %s\n",
+                summary.warnings, summary.firstWarning.c_str());
   std::printf("  wall time         %.3f s\n", wallTime);
   std::printf("  result in         %s\n", current_directory().c_str());
 }
@@ -150,6 +153,12 @@ int run(const Options& o) {
   }
   progress.clear();
   if (!o.quiet) print_summary(o.fmuPath, s, summary, seconds_since(begin));
+  // A run with warnings ends well, but not unnoticed: one line even with --quiet.
+  if (summary.warnings > 0) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "tavelo-sim: warning: %ld calls returned fmiWarning, the first %s\n",
+                 summary.warnings, summary.firstWarning.c_str());
+  }
   return 0;
 }
 

@@ -1,11 +1,14 @@
 #include "host/simulation.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 
@@ -14,6 +17,8 @@
 #include <sundials/sundials_context.h>
 #include <sunlinsol/sunlinsol_dense.h>
 #include <sunmatrix/sunmatrix_dense.h>
+
+#include "host/replay.h"
 
 namespace {
 
@@ -24,6 +29,7 @@ namespace {
 struct LogSink {
   bool print = false;                 // --log: every message as it comes
   std::vector<std::string> withheld;  // otherwise: what arrived, for the next error report
+  std::string lastWarning;            // the last message logged with status fmiWarning
 };
 LogSink logSink;
 
@@ -46,20 +52,40 @@ void host_logger(fmiComponent, fmiString instanceName, fmiStatus status, fmiStri
 #pragma GCC diagnostic pop
     va_end(args);
   }
-  const std::string text = without_line_end(buffer);
-  if (logSink.print) {
-    std::fprintf(stderr, "[%s] [%s] %s: %s\n", status_name(status), category ? category : "",
-                 instanceName ? instanceName : "", text.c_str());
-    std::fflush(stderr);
-  } else {
-    logSink.withheld.push_back(text);
+  try {
+    const std::string text = without_line_end(buffer);
+    if (in_replay()) {
+      replay_message(status, text);
+      return;
+    }
+    if (status == fmiWarning) logSink.lastWarning = text;
+    if (logSink.print) {
+      std::fprintf(stderr, "[%s] [%s] %s: %s\n", status_name(status), category ? category : "",
+                   instanceName ? instanceName : "", text.c_str());
+      std::fflush(stderr);
+    } else {
+      logSink.withheld.push_back(text);
+    }
+  } catch (...) {
+    // Out of memory: the message is lost, the model's call goes on.
   }
 }
 
-std::string withheld_messages() {
+std::vector<std::string> take_withheld() {
+  std::vector<std::string> messages;
+  messages.swap(logSink.withheld);
+  return messages;
+}
+
+std::string joined(const std::vector<std::string>& texts, const char* separator) {
   std::string text;
-  for (const std::string& m : logSink.withheld) text += (text.empty() ? "" : "; ") + m;
-  logSink.withheld.clear();
+  for (const std::string& t : texts) text += (text.empty() ? "" : separator) + t;
+  return text;
+}
+
+std::string time_text(double t) {
+  char text[64];
+  std::snprintf(text, sizeof text, "t = %.17g s", t);
   return text;
 }
 
@@ -148,18 +174,65 @@ struct Model {
   fmiComponent c = nullptr;
   size_t nx = 0;
   size_t nz = 0;
+  bool log = false;  // --log: the model's messages were shown as they came
   // The point last handed to the model and whether its event indicators (and with them every
   // level of the model) were evaluated there; a request at the same point sets nothing again.
   double pointTime = std::numeric_limits<double>::quiet_NaN();
   std::vector<double> pointStates;
   bool indicatorsAtPoint = false;
-  // A failure inside a callback, reported after CVODE returns (callbacks must not throw).
+  // A failure inside a callback, reported after CVODE returns (callbacks must not throw), with
+  // the call that failed.
   std::string failure;
+  ReplayRequest failedCall;
   long discards = 0;
+  ReplayRequest lastDiscard;  // the last call that returned fmiDiscard
+  bool fatal = false;         // a call returned fmiFatal: only the free of the instance is left
+  // Calls that returned fmiWarning and the first one: which call, when, and what it said.
+  long warnings = 0;
+  std::string firstWarning;
 
   void forget_point() {
     pointTime = std::numeric_limits<double>::quiet_NaN();
     indicatorsAtPoint = false;
+  }
+
+  // The calls at a point: how each is made again.
+  enum class PointCall { SetTime, SetContinuousStates, GetDerivatives, GetEventIndicators };
+
+  ReplayRequest point_request(PointCall which, double t, const double* x) const {
+    ReplayRequest r;
+    const FmiFunctions& f = fmi;
+    const size_t n = nx, m = nz;
+    switch (which) {
+      case PointCall::SetTime:
+        r.call = "fmiSetTime";
+        r.again = [&f, t](fmiComponent c) { return f.SetTime(c, t); };
+        break;
+      case PointCall::SetContinuousStates:
+        r.call = "fmiSetContinuousStates";
+        r.again = [&f, states = std::vector<double>(x, x + n)](fmiComponent c) {
+          return f.SetContinuousStates(c, states.data(), states.size());
+        };
+        break;
+      case PointCall::GetDerivatives:
+        r.call = "fmiGetDerivatives";
+        r.again = [&f, n](fmiComponent c) {
+          std::vector<double> out(n + 1);
+          return f.GetDerivatives(c, out.data(), n);
+        };
+        break;
+      case PointCall::GetEventIndicators:
+        r.call = "fmiGetEventIndicators";
+        r.again = [&f, m](fmiComponent c) {
+          std::vector<double> out(m + 1);
+          return f.GetEventIndicators(c, out.data(), m);
+        };
+        break;
+    }
+    r.atPoint = true;
+    r.time = t;
+    r.states.assign(x, x + n);
+    return r;
   }
 
   // Hands the point to the model unless it is the one it has.
@@ -167,37 +240,78 @@ struct Model {
     if (t == pointTime && std::equal(x, x + nx, pointStates.begin())) return fmiOK;
     forget_point();
     fmiStatus s = fmi.SetTime(c, t);
-    if (s > fmiWarning) return note("fmiSetTime", s, t);
+    if (s != fmiOK && (s = unusual(PointCall::SetTime, s, t, x)) != fmiOK) return s;
     s = fmi.SetContinuousStates(c, x, nx);
-    if (s > fmiWarning) return note("fmiSetContinuousStates", s, t);
+    if (s != fmiOK && (s = unusual(PointCall::SetContinuousStates, s, t, x)) != fmiOK) return s;
     pointTime = t;
     pointStates.assign(x, x + nx);
     return fmiOK;
   }
 
-  fmiStatus note(const char* call, fmiStatus s, double t) {
-    if (s == fmiDiscard) {
-      ++discards;
-    } else if (failure.empty()) {
-      char at[64];
-      std::snprintf(at, sizeof at, " at t = %.17g s", t);
-      failure = std::string(call) + " returned " + status_name(s) + at;
+  // A call at a point returned s, not fmiOK: a warning is counted and the call's result stands
+  // (fmiOK is returned); fmiDiscard is counted, a failure kept for the report. Never throws.
+  fmiStatus unusual(PointCall which, fmiStatus s, double t, const double* x) noexcept {
+    try {
+      if (s == fmiWarning) {
+        if (warnings == 0) warned(point_request(which, t, x), t);
+        ++warnings;
+        return fmiOK;
+      }
+      if (s == fmiDiscard) {
+        ++discards;
+        lastDiscard = point_request(which, t, x);
+        return s;
+      }
+      if (s == fmiFatal) fatal = true;
+      if (failure.empty()) {
+        failedCall = point_request(which, t, x);
+        failedCall.fresh = true;
+        failure = failedCall.call + " returned " + status_name(s) + " at " + time_text(t);
+      }
+    } catch (...) {
+      // Out of memory: the status still counts.
+      if (s == fmiWarning) return fmiOK;
+      if (s == fmiFatal) fatal = true;
     }
     return s;
   }
 
+  // Describes the first warning: the call, the time, and the model's message. Without --log the
+  // model forwarded none (it does so for fmiError and worse only): the call is made again with
+  // debug logging on. Never throws.
+  void warned(const ReplayRequest& r, double t) noexcept {
+    try {
+      firstWarning = r.call + " at " + time_text(t);
+      std::vector<std::string> said;
+      if (!logSink.lastWarning.empty()) {
+        said.push_back(logSink.lastWarning);
+      } else if (!log) {
+        ReplayRequest again = r;
+        again.atPoint = false;  // the model is where the call left it
+        const ReplayOutcome o = replay_on_instance(fmi, c, again);
+        for (const auto& [status, text] : o.messages)
+          if (status == fmiWarning) said.push_back(text);
+        if (said.empty())
+          for (const auto& [status, text] : o.messages) said.push_back(text);
+      }
+      const std::string message = joined(message_lines(said), "; ");
+      firstWarning += message.empty() ? " (the model gave no message)" : ": " + cut_line(message);
+    } catch (...) {
+    }
+  }
+
   fmiStatus derivatives(double t, const double* x, double* dx) {
     fmiStatus s = set_point(t, x);
-    if (s > fmiWarning) return s;
+    if (s != fmiOK) return s;
     s = fmi.GetDerivatives(c, dx, nx);
-    return s > fmiWarning ? note("fmiGetDerivatives", s, t) : fmiOK;
+    return s == fmiOK ? s : unusual(PointCall::GetDerivatives, s, t, x);
   }
 
   fmiStatus indicators(double t, const double* x, double* z) {
     fmiStatus s = set_point(t, x);
-    if (s > fmiWarning) return s;
+    if (s != fmiOK) return s;
     s = fmi.GetEventIndicators(c, z, nz);
-    if (s > fmiWarning) return note("fmiGetEventIndicators", s, t);
+    if (s != fmiOK && (s = unusual(PointCall::GetEventIndicators, s, t, x)) != fmiOK) return s;
     indicatorsAtPoint = true;
     return fmiOK;
   }
@@ -213,8 +327,13 @@ int rhs(sunrealtype t, N_Vector y, N_Vector ydot, void* data) {
 int roots(sunrealtype t, N_Vector y, sunrealtype* gout, void* data) {
   Model& m = *static_cast<Model*>(data);
   const fmiStatus s = m.indicators(t, N_VGetArrayPointer(y), gout);
-  if (s == fmiDiscard && m.failure.empty())
-    m.failure = "fmiGetEventIndicators returned fmiDiscard at t = " + std::to_string(t) + " s";
+  if (s == fmiDiscard && m.failure.empty()) {
+    try {
+      m.failedCall = m.lastDiscard;
+      m.failure = "fmiGetEventIndicators returned fmiDiscard at " + time_text(t);
+    } catch (...) {
+    }
+  }
   return s == fmiOK ? 0 : -1;
 }
 
@@ -252,14 +371,39 @@ struct Integrator {
   double* states() { return N_VGetArrayPointer(y); }
 };
 
+// CVODE's name of a return flag; SUNDIALS allocates the text, which is given back here.
+std::string flag_name(int flag) {
+  char* name = CVodeGetReturnFlagName(flag);
+  const std::string text = name ? name : "unknown flag " + std::to_string(flag);
+  std::free(name);
+  return text;
+}
+
 void check(int flag, const char* call, const Integrator& integrator) {
   if (flag < 0)
     throw HostError(std::string("CVODE: ") + call + " failed: " +
-                    (integrator.lastMessage.empty() ? CVodeGetReturnFlagName(flag)
-                                                    : integrator.lastMessage));
+                    (integrator.lastMessage.empty() ? flag_name(flag) : integrator.lastMessage));
 }
 
 // ---- The run -------------------------------------------------------------------------------
+
+// Calls made again in a replay.
+struct EventUpdateAgain {
+  const FmiFunctions* fmi;
+  fmiStatus operator()(fmiComponent c) const {
+    fmiEventInfo info{};
+    return fmi->EventUpdate(c, fmiFalse, &info);
+  }
+};
+
+struct GetStatesAgain {
+  const FmiFunctions* fmi;
+  size_t nx;
+  fmiStatus operator()(fmiComponent c) const {
+    std::vector<double> out(nx + 1);
+    return fmi->GetContinuousStates(c, out.data(), nx);
+  }
+};
 
 // How near to an output point, in output intervals, a step may end without ending on it.
 constexpr double OutputMargin = 1e-3;
@@ -276,24 +420,38 @@ class Run {
 
   SimulationSummary execute() {
     const ModelDescription& d = fmu_.description();
-    std::vector<ResolvedAssignment> assignments;
-    for (const Assignment& a : s_.assignments) assignments.push_back(resolve_assignment(d, a));
+    for (const Assignment& a : s_.assignments) assignments_.push_back(resolve_assignment(d, a));
     model_.nx = d.numberOfContinuousStates;
     model_.nz = d.numberOfEventIndicators;
     if (model_.nx == 0) throw HostError("the model has no continuous states to integrate");
 
     logSink = LogSink{};
     logSink.print = s_.log;
-    const fmiCallbackFunctions callbacks{host_logger, std::calloc, std::free};
-    model_.c = fmi_.InstantiateModel(d.modelIdentifier.c_str(), d.guid.c_str(), callbacks,
-                                     s_.log ? fmiTrue : fmiFalse);
-    if (model_.c == nullptr) fail("the model could not be instantiated");
-    call("fmiSetTime", fmi_.SetTime(model_.c, s_.start));
-    for (const ResolvedAssignment& a : assignments) assign(a);
+    model_.log = s_.log;
+    model_.c = instantiate(s_.log ? fmiTrue : fmiFalse);
+    if (model_.c == nullptr) {
+      ReplayRequest instantiation;
+      instantiation.call = "fmiInstantiateModel";
+      instantiation.fresh = true;
+      fail("the model could not be instantiated", &instantiation);
+    }
+    reached_ = Reached::Instance;
+    call("fmiSetTime", fmi_.SetTime(model_.c, s_.start), s_.start,
+         [this](fmiComponent c) { return fmi_.SetTime(c, s_.start); });
+    reached_ = Reached::StartTime;
+    for (const ResolvedAssignment& a : assignments_) {
+      assign(a);
+      ++assigned_;
+    }
 
     fmiEventInfo info{};
-    call("fmiInitialize", fmi_.Initialize(model_.c, fmiFalse, s_.tolerance, &info));
+    call("fmiInitialize", fmi_.Initialize(model_.c, fmiFalse, s_.tolerance, &info), s_.start,
+         [this](fmiComponent c) {
+           fmiEventInfo again{};
+           return fmi_.Initialize(c, fmiFalse, s_.tolerance, &again);
+         });
     initialized_ = true;
+    reached_ = Reached::Initialized;
     double t = s_.start;
     if (!settle_events(info, t)) return finish(t);
 
@@ -350,30 +508,122 @@ class Run {
   }
 
  private:
-  // Without --log the model's own report (a model error, say) was not even written: the
-  // message says where to find it.
-  [[noreturn]] void fail(const std::string& what) {
-    const std::string messages = withheld_messages();
-    const std::string text = messages.empty() ? what : what + ": " + messages;
-    throw HostError(s_.log ? text : text + " (--log shows the model's messages)");
+  // The stages of a run that a replay on a new instance goes through before its call.
+  enum class Reached { Nothing, Instance, StartTime, Initialized };
+
+  fmiComponent instantiate(fmiBoolean loggingOn) {
+    const ModelDescription& d = fmu_.description();
+    const fmiCallbackFunctions callbacks{host_logger, std::calloc, std::free};
+    return fmi_.InstantiateModel(d.modelIdentifier.c_str(), d.guid.c_str(), callbacks, loggingOn);
   }
 
-  void call(const char* name, fmiStatus status) {
-    if (status > fmiWarning) fail(std::string(name) + " returned " + status_name(status));
+  // Ends the run. Without --log the model's messages below fmiError were not even written:
+  // the failing call is made again with debug logging on (replay) and what the model says then
+  // follows the host's line, indented.
+  [[noreturn]] void fail(const std::string& what, const ReplayRequest* replay = nullptr) {
+    const std::vector<std::string> withheld = take_withheld();
+    std::string text = withheld.empty() ? what : what + ": " + joined(withheld, "; ");
+    if (!s_.log) {
+      if (replay != nullptr && replay->again == nullptr && !replay->fresh) replay = nullptr;
+      if (replay == nullptr) {
+        text += failure_report(nullptr, withheld);
+      } else {
+        const ReplayOutcome outcome = replay_failure(*replay);
+        text += failure_report(&outcome, withheld);
+      }
+    }
+    if (model_.warnings > 0)
+      text += "\n  before it " + std::to_string(model_.warnings) +
+              " calls returned fmiWarning, the first " + model_.firstWarning;
+    throw HostError(text);
+  }
+
+  // The replay of a failed call: on the run's instance where it may still be called
+  // (fmiDiscard), else on a new one, which the library allows only once the run's is freed.
+  ReplayOutcome replay_failure(const ReplayRequest& r) {
+    if (!r.fresh) return replay_on_instance(fmi_, model_.c, r);
+    terminate();
+    const Reached reached = reached_;
+    return run_replay([&]() -> fmiStatus {
+      if (reached == Reached::Nothing) {
+        replay_capture(true);
+        return instantiate(fmiTrue) != nullptr ? fmiOK : fmiError;
+      }
+      const fmiComponent c = instantiate(fmiTrue);
+      if (c == nullptr) replay_setup_failed("fmiInstantiateModel returned no instance");
+      auto step = [](const std::string& call, fmiStatus status) {
+        if (status > fmiWarning) replay_setup_failed(call + " returned " + status_name(status));
+      };
+      if (reached >= Reached::StartTime) step("fmiSetTime", fmi_.SetTime(c, s_.start));
+      for (size_t i = 0; i < assigned_; ++i)
+        step("setting " + assignments_[i].variable->name, set_value(c, assignments_[i]));
+      if (reached >= Reached::Initialized) {
+        fmiEventInfo info{};
+        step("fmiInitialize", fmi_.Initialize(c, fmiFalse, s_.tolerance, &info));
+      }
+      replay_capture(true);
+      if (r.atPoint) {
+        fmi_.SetTime(c, r.time);
+        fmi_.SetContinuousStates(c, r.states.data(), r.states.size());
+      }
+      return r.again(c);
+    });
+  }
+
+  // The point of a call outside CVODE's callbacks: the time, and the states once the
+  // integrator holds them.
+  ReplayRequest request(const char* name, Again again, double t, const double* x) {
+    ReplayRequest r;
+    r.call = name;
+    r.again = std::move(again);
+    r.time = t;
+    if (x == nullptr && reached_ == Reached::Initialized && integrator_.y != nullptr)
+      x = integrator_.states();
+    if (x != nullptr) {
+      r.atPoint = true;
+      r.states.assign(x, x + model_.nx);
+    }
+    return r;
+  }
+
+  // The status of a call made at time t (and states x, else the integrator's) outside CVODE's
+  // callbacks: a warning is counted, a failure ends the run with the model's report. again
+  // makes the call once more; it is looked at only when the status is not fmiOK.
+  template <class AgainCall>
+  void call(const char* name, fmiStatus status, double t, AgainCall&& again,
+            const char* context = "", const double* x = nullptr) {
+    if (status == fmiOK) return;
+    ReplayRequest r = request(name, Again(std::forward<AgainCall>(again)), t, x);
+    if (status == fmiWarning) {
+      if (model_.warnings++ == 0) model_.warned(r, t);
+      return;
+    }
+    if (status == fmiFatal) model_.fatal = true;
+    // Up to the initialisation a new instance goes the same way; after fmiError or fmiFatal
+    // the run's own must not be called again.
+    r.fresh = status != fmiDiscard || reached_ != Reached::Initialized;
+    fail(std::string(context) + name + " returned " + status_name(status), &r);
+  }
+
+  fmiStatus set_value(fmiComponent c, const ResolvedAssignment& a) const {
+    const fmiValueReference vr[] = {a.valueReference};
+    switch (a.type) {
+      case VariableType::Real: return fmi_.SetReal(c, vr, 1, &a.real);
+      case VariableType::Integer: return fmi_.SetInteger(c, vr, 1, &a.integer);
+      case VariableType::Boolean: return fmi_.SetBoolean(c, vr, 1, &a.boolean);
+      default: return fmiOK;
+    }
   }
 
   void assign(const ResolvedAssignment& a) {
-    const fmiValueReference vr[] = {a.valueReference};
-    fmiStatus status = fmiOK;
-    switch (a.type) {
-      case VariableType::Real: status = fmi_.SetReal(model_.c, vr, 1, &a.real); break;
-      case VariableType::Integer: status = fmi_.SetInteger(model_.c, vr, 1, &a.integer); break;
-      case VariableType::Boolean: status = fmi_.SetBoolean(model_.c, vr, 1, &a.boolean); break;
-      default: break;
-    }
-    if (status > fmiWarning)
-      fail("setting " + a.variable->name + ": fmiSet" + type_name(a.type) + " returned " +
-           status_name(status));
+    const fmiStatus status = set_value(model_.c, a);
+    if (status == fmiOK) return;
+    const char* name = a.type == VariableType::Real      ? "fmiSetReal"
+                       : a.type == VariableType::Integer ? "fmiSetInteger"
+                                                         : "fmiSetBoolean";
+    const std::string context = "setting " + a.variable->name + ": ";
+    call(name, status, s_.start, [this, &a](fmiComponent c) { return set_value(c, a); },
+         context.c_str());
   }
 
   // The event iteration after initialisation or an event update; false when the model asks
@@ -382,7 +632,8 @@ class Run {
     for (int pass = 0; !info.iterationConverged; ++pass) {
       if (info.terminateSimulation) break;
       if (pass == 1000) fail("the event iteration at t = " + std::to_string(t) + " s does not end");
-      call("fmiEventUpdate", fmi_.EventUpdate(model_.c, fmiFalse, &info));
+      call("fmiEventUpdate", fmi_.EventUpdate(model_.c, fmiFalse, &info), t,
+           EventUpdateAgain{&fmi_});
     }
     model_.forget_point();
     if (info.terminateSimulation) {
@@ -402,10 +653,15 @@ class Run {
     in.output = N_VNew_Serial(n, in.context);
     in.absoluteTolerance = N_VNew_Serial(n, in.context);
     if (!in.y || !in.output || !in.absoluteTolerance) fail("SUNDIALS: out of memory");
-    call("fmiGetContinuousStates", fmi_.GetContinuousStates(model_.c, in.states(), model_.nx));
+    call("fmiGetContinuousStates", fmi_.GetContinuousStates(model_.c, in.states(), model_.nx), t,
+         GetStatesAgain{&fmi_, model_.nx});
     std::vector<double> nominal(model_.nx, 1.0);
     call("fmiGetNominalContinuousStates",
-         fmi_.GetNominalContinuousStates(model_.c, nominal.data(), model_.nx));
+         fmi_.GetNominalContinuousStates(model_.c, nominal.data(), model_.nx), t,
+         [this](fmiComponent c) {
+           std::vector<double> out(model_.nx + 1);
+           return fmi_.GetNominalContinuousStates(c, out.data(), model_.nx);
+         });
     for (size_t i = 0; i < model_.nx; ++i)
       NV_Ith_S(in.absoluteTolerance, i) =
           s_.tolerance * std::fabs(nominal[i] != 0.0 ? nominal[i] : 1.0);
@@ -458,16 +714,18 @@ class Run {
   }
 
   [[noreturn]] void integration_failed(int flag, double t) {
-    char at[64];
-    std::snprintf(at, sizeof at, " at t = %.17g s", t);
-    std::string why = model_.failure;
-    if (why.empty()) {
-      why = std::string("the integrator failed") + at + " (" + CVodeGetReturnFlagName(flag) + ")";
-      if (model_.discards > 0)
-        why += ": the model discarded its evaluation " + std::to_string(model_.discards) +
-               " times, also with smaller steps";
-      else if (!integrator_.lastMessage.empty())
-        why += ": " + integrator_.lastMessage;
+    if (!model_.failure.empty()) fail(model_.failure, &model_.failedCall);
+    std::string why = "the integrator failed at " + time_text(t) + " (" + flag_name(flag) + ")";
+    if (model_.discards > 0) {
+      why += ": the model discarded its evaluation " + std::to_string(model_.discards) +
+             " times, also with smaller steps";
+      // CVODE gave up after evaluations the model discarded: the last one shows why.
+      const bool discarded = flag == CV_CONV_FAILURE || flag == CV_REPTD_RHSFUNC_ERR ||
+                             flag == CV_RHSFUNC_FAIL || flag == CV_UNREC_RHSFUNC_ERR ||
+                             flag == CV_FIRST_RHSFUNC_ERR || flag == CV_ERR_FAILURE;
+      if (discarded) fail(why, &model_.lastDiscard);
+    } else if (!integrator_.lastMessage.empty()) {
+      why += ": " + integrator_.lastMessage;
     }
     fail(why);
   }
@@ -478,11 +736,19 @@ class Run {
     if (!(model_.indicatorsAtPoint && t == model_.pointTime &&
           std::equal(x, x + model_.nx, model_.pointStates.begin()))) {
       indicators_.resize(model_.nz + 1);
-      if (model_.indicators(t, x, indicators_.data()) != fmiOK)
-        fail(model_.failure.empty() ? "fmiGetEventIndicators returned fmiDiscard" : model_.failure);
+      if (model_.indicators(t, x, indicators_.data()) != fmiOK) {
+        if (!model_.failure.empty()) fail(model_.failure, &model_.failedCall);
+        fail("fmiGetEventIndicators returned fmiDiscard at " + time_text(t), &model_.lastDiscard);
+      }
     }
     fmiBoolean callEventUpdate = fmiFalse;
-    call("fmiCompletedIntegratorStep", fmi_.CompletedIntegratorStep(model_.c, &callEventUpdate));
+    const fmiStatus status = fmi_.CompletedIntegratorStep(model_.c, &callEventUpdate);
+    if (status != fmiOK) {
+      call("fmiCompletedIntegratorStep", status, t, [this](fmiComponent c) {
+        fmiBoolean again = fmiFalse;
+        return fmi_.CompletedIntegratorStep(c, &again);
+      }, "", x);
+    }
     callEventUpdate_ = callEventUpdate != fmiFalse;
   }
 
@@ -496,11 +762,13 @@ class Run {
       fail("the model asks for event after event at t = " + std::to_string(t) + " s");
     callEventUpdate_ = false;
     fmiEventInfo info{};
-    call("fmiEventUpdate", fmi_.EventUpdate(model_.c, fmiFalse, &info));
+    call("fmiEventUpdate", fmi_.EventUpdate(model_.c, fmiFalse, &info), t,
+         EventUpdateAgain{&fmi_});
     if (!settle_events(info, t)) return false;
     if (info.stateValuesChanged)
       call("fmiGetContinuousStates",
-           fmi_.GetContinuousStates(model_.c, integrator_.states(), model_.nx));
+           fmi_.GetContinuousStates(model_.c, integrator_.states(), model_.nx), t,
+           GetStatesAgain{&fmi_, model_.nx});
     summary_.steps += steps_so_far();
     check(CVodeReInit(integrator_.cvode, t, integrator_.y), "CVodeReInit", integrator_);
     set_first_step();
@@ -518,22 +786,38 @@ class Run {
     summary_.endTime = t;
     std::vector<double> x(model_.nx);
     std::vector<fmiValueReference> vr(model_.nx);
-    call("fmiGetContinuousStates", fmi_.GetContinuousStates(model_.c, x.data(), model_.nx));
-    if (fmi_.GetStateValueReferences(model_.c, vr.data(), model_.nx) > fmiWarning) vr.clear();
+    call("fmiGetContinuousStates", fmi_.GetContinuousStates(model_.c, x.data(), model_.nx), t,
+         GetStatesAgain{&fmi_, model_.nx});
+    const fmiStatus references = fmi_.GetStateValueReferences(model_.c, vr.data(), model_.nx);
+    if (references > fmiWarning) vr.clear();
+    if (references == fmiWarning)
+      call("fmiGetStateValueReferences", references, t, [this](fmiComponent c) {
+        std::vector<fmiValueReference> out(model_.nx + 1);
+        return fmi_.GetStateValueReferences(c, out.data(), model_.nx);
+      });
     for (size_t i = 0; i < x.size(); ++i) {
       const ScalarVariable* v =
           i < vr.size() ? fmu_.description().base_of(VariableType::Real, vr[i]) : nullptr;
       summary_.finalStates.emplace_back(v ? v->name : "state " + std::to_string(i + 1), x[i]);
     }
+    // The result is complete only when the model terminates as it should.
+    if (initialized_) {
+      const fmiStatus terminated = fmi_.Terminate(model_.c);
+      initialized_ = false;
+      call("fmiTerminate", terminated, t, [this](fmiComponent c) { return fmi_.Terminate(c); });
+    }
     terminate();
+    summary_.warnings = model_.warnings;
+    summary_.firstWarning = model_.firstWarning;
     return summary_;
   }
 
  public:
-  // Terminates an initialised instance (so its result is complete) and frees it.
+  // Terminates an initialised instance (so its result is complete) and frees it. After
+  // fmiFatal only the free is left.
   void terminate() {
     if (model_.c == nullptr) return;
-    if (initialized_) fmi_.Terminate(model_.c);
+    if (initialized_ && !model_.fatal) fmi_.Terminate(model_.c);
     initialized_ = false;
     fmi_.FreeModelInstance(model_.c);
     model_.c = nullptr;
@@ -545,6 +829,9 @@ class Run {
   const SimulationSettings& s_;
   const std::function<void(double)>& progress_;
   Model model_;
+  std::vector<ResolvedAssignment> assignments_;
+  size_t assigned_ = 0;  // the assignments made so far
+  Reached reached_ = Reached::Nothing;
   Integrator integrator_;
   SimulationSummary summary_;
   double nextTimeEvent_ = std::numeric_limits<double>::infinity();

@@ -26,6 +26,8 @@ struct SimulationSummary {
   long outputPoints = 0;  // points of the output grid reached
   double endTime = 0.0;
   bool stoppedByModel = false;
+  long warnings = 0;         // calls that returned fmiWarning
+  std::string firstWarning;  // the first of them: the call, the time and the model's message
   std::vector<std::pair<std::string, double>> finalStates;  // by name, in state order
 };
 

@@ -388,13 +388,17 @@ class SetValues(unittest.TestCase):
             self.assertEqual(summary_values(done.stdout), {"x": 2.0, "v": -3.0})
 
     def test_a_model_error_at_initialisation(self):
+        # Without --log the model's report, which it logs below fmiError, follows the host's
+        # line; with --log it came as it was logged.
         with scratch() as d:
             done = run(["--set", "world.defaultFrameDiameterFraction=0", FMU], d)
             self.assertEqual(done.returncode, 1)
             self.assertEqual(done.stdout, "")
             self.assertEqual(done.stderr, "tavelo-sim: fmiInitialize returned fmiError: "
-                             "fmiInitialize: dsblock_ failed, QiErr = 1 "
-                             "(--log shows the model's messages)\n")
+                             "fmiInitialize: dsblock_ failed, QiErr = 1\n"
+                             "  The following error was detected at time: 0\n"
+                             "  Model error - division by zero: (world.axisLength) / "
+                             "(world.defaultFrameDiameterFraction) = (0.5) / (0)\n")
             logged = run(["--log", "--set", "world.defaultFrameDiameterFraction=0", FMU], d)
             self.assertEqual(logged.returncode, 1)
             self.assertIn("[fmiOK] [] Tavelo: \nModel error - division by zero: "
@@ -841,6 +845,102 @@ class HostEvents(unittest.TestCase):
         self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
         self.assertRegex(done.stderr, r"^tavelo-sim: fmiGetDerivatives returned fmiError at t = "
                                       r"0\.2\d* s: the test model fails at t = 0\.2")
+
+
+class FailureReports(unittest.TestCase):
+    """A failure that ends the run shows the model's own report of it without --log (the call
+    made again with debug logging on, in a process of its own); warnings are counted."""
+
+    def run_in(self, d, args):
+        """A run whose temporary folders go to d/tmp, which must be empty again after it."""
+        tmp = os.path.join(d, "tmp")
+        os.makedirs(tmp, exist_ok=True)
+        done = subprocess.run([SIM] + args, cwd=d, capture_output=True, text=True, timeout=300,
+                              env=dict(os.environ, TMPDIR=tmp))
+        self.assertEqual(os.listdir(tmp), [])
+        return done
+
+    def test_division_by_zero_at_initialisation(self):
+        with scratch() as d:
+            done = self.run_in(d, ["--set", "world.defaultWidthFraction=0", FMU])
+            self.assertEqual((done.returncode, done.stdout), (1, ""))
+            self.assertEqual(done.stderr.splitlines(), [
+                "tavelo-sim: fmiInitialize returned fmiError: "
+                "fmiInitialize: dsblock_ failed, QiErr = 1",
+                "  The following error was detected at time: 0",
+                "  Model error - division by zero: (world.gravityArrowLength) / "
+                "(world.defaultWidthFraction) = (0.25) / (0)"])
+            self.assertFalse(os.path.exists(os.path.join(d, "dsres.mat")))
+
+    def test_a_failing_friction_solve(self):
+        # The pendulum's own inertia about its joint cancels its mass's: the friction system
+        # turns singular as it swings, its solve is rejected and fmiGetDerivatives returns
+        # fmiDiscard until CVODE gives up. The evaluation made again on the run's instance
+        # shows why; the result written so far stays whole.
+        with scratch() as d:
+            done = self.run_in(d, ["--stop", "2", "--set", "pendulum.I_11=-0.00155084", FMU])
+            self.assertEqual((done.returncode, done.stdout), (1, ""))
+            lines = done.stderr.splitlines()
+            self.assertRegex(lines[0], r"^tavelo-sim: the integrator failed at t = 1\.38\d* s "
+                                       r"\(CV_CONV_FAILURE\): the model discarded its evaluation "
+                                       r"\d+ times, also with smaller steps$")
+            report = lines[1:]
+            self.assertTrue(all(line.startswith("  ") for line in report), report)
+            self.assertLessEqual(len(report), 21)
+            for line in ["  LINEAR SYSTEM OF EQUATIONS IS SINGULAR AT TIME = 1.38267",
+                         "  ...    Linear system of equations number = 1",
+                         "  ... NOT ACCEPTING SINCE TOO LARGE RESDIUAL",
+                         "  fmiGetDerivatives: dsblock_ failed, QiErr = 1"]:
+                self.assertIn(line, report)
+            time = scipy.io.loadmat(os.path.join(d, "dsres.mat"))["data_2"][0].astype(float)
+            self.assertTrue(np.all(np.diff(time) > 0.0))
+            self.assertGreaterEqual(len(time), 1383)
+            self.assertAlmostEqual(time[-1], 1.382, delta=1e-6)
+
+    def test_a_replay_that_crashes_or_hangs_or_follows_fmiFatal(self):
+        # The test model fails at 0.2 s with fmiError; made again with debug logging on, its
+        # call aborts (7) or never returns (8). After fmiFatal (9) the instance may only be
+        # freed: the test model aborts on any other call.
+        cases = [
+            ("7", "fmiError", "the test model fails",
+             " (the replay ended by signal 6 (Aborted); --log shows the model's messages)"),
+            ("8", "fmiError", "the test model fails",
+             " (the replay did not end within 10 s; --log shows the model's messages)"),
+            ("9", "fmiFatal", "the test model fails fatally", ""),
+        ]
+        for scenario, status, message, note in cases:
+            with self.subTest(scenario=scenario), scratch() as d:
+                done = self.run_in(d, ["--set", "scenario=" + scenario, TEST_FMU])
+                self.assertEqual((done.returncode, done.stdout), (1, ""), done.stderr)
+                self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
+                self.assertRegex(done.stderr, rf"^tavelo-sim: fmiGetDerivatives returned {status} "
+                                 rf"at t = 0\.2\d* s: {message} at t = 0\.2\d* s"
+                                 + re.escape(note) + "\n$")
+
+    def test_warnings_are_counted_with_the_first_ones_message(self):
+        # A description that claims 3 of the 4 states: every call that passes states warns
+        # (the library forwards no warning without debug logging), the pendulum stands still.
+        # The first warning comes from fmiGetContinuousStates when the integrator starts.
+        first = ("the first fmiGetContinuousStates at t = 0 s: fmiGetContinuousStates: "
+                 "argument nx = 3 is incorrect, should be 4")
+        with scratch() as d:
+            path = os.path.join(d, "Three.fmu")
+            rewrite_fmu(FMU, path, description=lambda x: x.replace(
+                'numberOfContinuousStates="4"', 'numberOfContinuousStates="3"'))
+            done = self.run_in(d, ["--stop", "1", path])
+            self.assertEqual(done.returncode, 0, done.stderr)
+            found = re.search(r"^  warnings +(\d+) calls returned fmiWarning, (.*)$",
+                              done.stdout, re.MULTILINE)
+            self.assertIsNotNone(found, done.stdout)
+            count = int(found.group(1))
+            # At least one fmiSetContinuousStates at each of the 1000 output points.
+            self.assertGreater(count, 1000)
+            self.assertEqual(found.group(2), first)
+            self.assertEqual(done.stderr, f"tavelo-sim: warning: {count} calls returned "
+                                          f"fmiWarning, {first}\n")
+            quiet = self.run_in(d, ["--quiet", "--stop", "1", path])
+            self.assertEqual((quiet.returncode, quiet.stdout, quiet.stderr),
+                             (0, "", done.stderr))
 
 
 if __name__ == "__main__":

@@ -15,10 +15,16 @@
 //     model that writes a result row at each completed step within 1e-7 s of a whole
 //     millisecond with the values of its last evaluation: a completed step whose time and
 //     states were not evaluated, or a second row for one millisecond, fails with fmiError
+//   7, 8 like 3, but asked for its derivatives there with debug logging on (a host replaying
+//     the failed call to see the model's messages) the model aborts (7) or never returns (8)
+//   9 like 3 with fmiFatal, after which every call but the free of the instance aborts
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#include <unistd.h>
 
 #include "fmi/fmi_types.h"
 
@@ -44,6 +50,7 @@ struct Instance {
   double evaluatedTime = 0.0, evaluatedX = 0.0, evaluatedV = 0.0;
   double lastRowTime = -INFINITY;  // scenario 6
   long lastRowMillisecond = -1;
+  bool fatal = false;  // scenario 9
 };
 
 Instance* instance = nullptr;
@@ -58,7 +65,12 @@ __attribute__((format(printf, 2, 3))) void log(fmiStatus status, const char* for
   instance->functions.logger(instance, "TestModel", status, "test", "%s", text);
 }
 
-Instance* of(fmiComponent c) { return static_cast<Instance*>(c); }
+// Scenario 9: after fmiFatal no call but the free may come.
+Instance* of(fmiComponent c) {
+  Instance* m = static_cast<Instance*>(c);
+  if (m->fatal) std::abort();
+  return m;
+}
 
 void note_evaluation(Instance& m) {
   m.evaluated = true;
@@ -78,6 +90,9 @@ void derivatives(const Instance& m, double dx[2]) {
     case 0:
     case 3:
     case 6:
+    case 7:
+    case 8:
+    case 9:
       dx[0] = m.v;
       dx[1] = -m.g;
       break;
@@ -124,7 +139,7 @@ TEST_EXPORT fmiComponent TestModel_fmiInstantiateModel(fmiString, fmiString guid
 }
 
 TEST_EXPORT void TestModel_fmiFreeModelInstance(fmiComponent c) {
-  delete of(c);
+  delete static_cast<Instance*>(c);
   instance = nullptr;
 }
 
@@ -226,9 +241,17 @@ TEST_EXPORT fmiStatus TestModel_fmiGetDerivatives(fmiComponent c, fmiReal dx[], 
     log(fmiDiscard, "refusing a step to %g s", m.time);
     return fmiDiscard;
   }
-  if (m.scenario == 3 && m.time >= 0.2) {
+  if ((m.scenario == 3 || m.scenario == 7 || m.scenario == 8) && m.time >= 0.2) {
+    if (m.logging && m.scenario == 7) std::abort();
+    if (m.logging && m.scenario == 8)
+      for (;;) pause();
     log(fmiError, "the test model fails at t = %g s", m.time);
     return fmiError;
+  }
+  if (m.scenario == 9 && m.time >= 0.2) {
+    log(fmiFatal, "the test model fails fatally at t = %g s", m.time);
+    m.fatal = true;
+    return fmiFatal;
   }
   derivatives(m, dx);
   note_evaluation(m);
