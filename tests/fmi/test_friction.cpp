@@ -249,7 +249,8 @@ TEST_F(Friction, RejectedSolveOutsideEventsIsDiscardedAndEvaluatedAgain) {
         EXPECT_LE(reports, 1);  // the solver's own report, at most once per evaluation
       }
     }
-    // Finite states again: the same instance answers, without a word about the failed one.
+    // Finite states again: the same instance answers, and the rejection that the failed call
+    // left behind sets off no fixed-point iteration notice.
     logged_messages().clear();
     set_states(0.5, {0.0, 0.0, StartAngle, 0.0});
     const std::vector<double> good = derivatives();

@@ -118,6 +118,8 @@ TEST_F(BuiltinsTest, TimeEventRequestsKeepTheEarliestAndGatherCloseOnes) {
       {"5 ulps above is within eps", {1.0, one_plus_ulps(5)}, one_plus_ulps(5)},
       {"6 ulps above is eps: dropped", {1.0, one_plus_ulps(6)}, 1.0},
       {"just below the pending one: it stays", {1.0, std::nextafter(1.0, 0.0)}, 1.0},
+      // 12 ulps below 1: the request plus its eps comes to the pending 1.0, not below it.
+      {"eps below the pending one: it stays", {1.0, 1.0 - 0x1.8p-50}, 1.0},
       {"gathering is anchored at the earliest request",
        {1.0, one_plus_ulps(5), one_plus_ulps(10)}, one_plus_ulps(5)},
       {"eps above the earliest still gathers", {1.0, one_plus_ulps(5), one_plus_ulps(6)},

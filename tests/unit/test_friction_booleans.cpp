@@ -132,8 +132,9 @@ TEST_F(FrictionBooleansTest, RelationsOutsideEventsKeepTheirValue) {
 
 // A relation that switches back and forth near its switching point late in an event iteration
 // widens its offset tenfold: from the sixth pass on, and while |z| lies below 1e-4 of its scale
-// max(1, |lhs|). The arm's torque of 10 against a limit just below it, then just above it:
-// |z| = 2^-11 lies above 1e-4 but below 1e-4·10.
+// max(1, |lhs|). The arm's torque of 10 against a limit just below it and just above it in
+// turn: |z| = 2^-11 lies above 1e-4 but below 1e-4·10. In an earlier pass, or farther from the
+// limit than that, a switch makes the offset at least eps and widens it no further.
 TEST_F(FrictionBooleansTest, LateSwitchesWidenTheOffsetFromTheSixthPass) {
   modelRuntime.event = 1;
   RelationHysteresis& rh = relation_hysteresis;
@@ -149,11 +150,13 @@ TEST_F(FrictionBooleansTest, LateSwitchesWidenTheOffsetFromTheSixthPass) {
     double hyst;
   };
   const Case cases[] = {
-      {5, 10.0 - z, true, -1e-9},  // switches on: the offset becomes eps, no more
-      {6, 10.0 + z, false, 1e-8},  // switches off again: ten times the offset
+      {5, 10.0 - z, true, -1e-9},      // switches on: the offset becomes eps
+      {5, 10.0 + z, false, 1e-9},      // off again in the same pass: still eps, not yet widened
+      {6, 10.0 - z, true, -1e-8},      // on again in the sixth pass: ten times the offset
+      {6, 10.0 + 4 * z, false, 1e-8},  // off with |z| = 2^-9, above the tolerance: no wider
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "pass " << c.eventIteration);
+    SCOPED_TRACE(testing::Message() << "row " << &c - cases << ", pass " << c.eventIteration);
     modelRuntime.eventIteration = c.eventIteration;
     w[fp::ArmTau0Max] = c.tau0Max;
     EXPECT_EQ(relation(0), c.value);
