@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 
 #include "host/fmu_model.h"
 #include "host/options.h"
+#include "host/result_file.h"
 #include "host/simulation.h"
 
 namespace {
@@ -20,6 +22,9 @@ constexpr int ExitFailure = 1;  // the run failed
 constexpr int ExitUsage = 2;    // the command line is wrong
 
 using Clock = std::chrono::steady_clock;
+
+// The file the model writes its result into (Tavelo: every variable, a row per recorded time).
+constexpr const char* ResultFileName = "dsres.mat";
 
 double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -74,13 +79,30 @@ class ProgressLine {
   bool shown_ = false;
 };
 
+// The rows of the result file, when this run wrote one.
+struct ResultRows {
+  bool written = false;
+  std::optional<long> rows;  // nothing when the file does not read as a result file
+};
+
+void print_result_rows(const ResultRows& r) {
+  if (!r.written)
+    std::printf("  result rows       none counted (no %s written by this run)\n", ResultFileName);
+  else if (!r.rows)
+    std::printf("  result rows       none counted (%s holds no readable data_2)\n",
+                ResultFileName);
+  else
+    std::printf("  result rows       %ld in %s\n", *r.rows, ResultFileName);
+}
+
 void print_summary(const std::string& fmuPath, const SimulationSettings& s,
-                   const SimulationSummary& summary, double wallTime) {
+                   const SimulationSummary& summary, const ResultRows& rows, double wallTime) {
   std::printf("%s: simulated from %g s to %g s%s\n", fmuPath.c_str(), s.start, summary.endTime,
               summary.stoppedByModel ? " (stopped by the model)" : "");
   std::printf("  integrator steps  %ld\n", summary.steps);
   std::printf("  events            %ld\n", summary.events);
   std::printf("  output points     %ld (every %g s)\n", summary.outputPoints, s.interval);
+  print_result_rows(rows);
   std::printf("  final states\n");
   size_t width = 0;
   for (const auto& [name, value] : summary.finalStates) width = std::max(width, name.size());
@@ -113,6 +135,7 @@ int run(const Options& o) {
 
   ProgressLine progress(!o.quiet, s.start, s.stop);
   SimulationSummary summary;
+  const FileStamp before = stamp_of(ResultFileName);
   try {
     summary = simulate(fmu, s, [&](double t) { progress.update(t); });
   } catch (...) {
@@ -120,7 +143,13 @@ int run(const Options& o) {
     throw;
   }
   progress.clear();
-  if (!o.quiet) print_summary(o.fmuPath, s, summary, seconds_since(begin));
+  if (!o.quiet) {
+    // The model has been freed: its file is closed, whole.
+    ResultRows rows;
+    rows.written = written_since(before, stamp_of(ResultFileName));
+    if (rows.written) rows.rows = result_rows(ResultFileName);
+    print_summary(o.fmuPath, s, summary, rows, seconds_since(begin));
+  }
   return 0;
 }
 

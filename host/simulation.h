@@ -1,6 +1,6 @@
 // The simulation loop of tavelo-sim: instantiation, the --set values, initialisation, CVODE
-// (BDF, dense Newton) with root finding on the event indicators, events, the output grid,
-// termination.
+// (BDF, dense Newton) with root finding on the event indicators, events, the output grid (the
+// whole multiples of the output interval after the start time), termination.
 #pragma once
 
 #include <functional>
@@ -42,10 +42,6 @@ struct ResolvedAssignment {
 // Throws HostError for an unknown name, a variable that cannot be set, or a value that does
 // not parse as its type.
 ResolvedAssignment resolve_assignment(const ModelDescription& description, const Assignment& a);
-
-// The output times after start: start + k·interval up to the stop time, the stop time last.
-// Returns the k-th point (k >= 1), the stop time once k passes the grid.
-double output_time(double start, double stop, double interval, long k);
 
 // Runs one simulation. The model writes its result into the current directory. Throws
 // HostError on a failure, after the instance has been terminated and freed.
