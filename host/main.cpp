@@ -1,6 +1,7 @@
 // tavelo-sim: simulates an FMI 1.0 Model Exchange FMU from the command line.
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -25,6 +26,45 @@ using Clock = std::chrono::steady_clock;
 
 // The file the model writes its result into (Tavelo: every variable, a row per recorded time).
 constexpr const char* ResultFileName = "dsres.mat";
+
+// ---- SIGINT and SIGTERM ----------------------------------------------------------------------
+
+// The first of them asks the run to end after the step it is in: the model is terminated and
+// freed (so its result file is complete), the summary says where the run ended, the exit
+// status is 128 + the signal's number. A second one ends the process at once, as the signal
+// would have without a handler.
+volatile std::sig_atomic_t interruptSignal = 0;
+
+extern "C" void on_interrupt(int sig) {
+  if (interruptSignal != 0) {
+    struct sigaction byDefault = {};
+    byDefault.sa_handler = SIG_DFL;
+    sigemptyset(&byDefault.sa_mask);
+    sigaction(sig, &byDefault, nullptr);
+    raise(sig);  // blocked until the handler returns, then the default action
+    return;
+  }
+  interruptSignal = sig;
+}
+
+void catch_interrupts() {
+  struct sigaction action = {};
+  action.sa_handler = on_interrupt;
+  sigemptyset(&action.sa_mask);
+  sigaddset(&action.sa_mask, SIGINT);
+  sigaddset(&action.sa_mask, SIGTERM);
+  action.sa_flags = SA_RESTART;  // the model's reads and writes go on undisturbed
+  for (int sig : {SIGINT, SIGTERM}) {
+    struct sigaction before = {};
+    sigaction(sig, &action, &before);
+    // A signal ignored from the start (a background job of a shell) stays ignored.
+    if (before.sa_handler == SIG_IGN) sigaction(sig, &before, nullptr);
+  }
+}
+
+const char* signal_name(int sig) {
+  return sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "a signal";
+}
 
 double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -97,8 +137,20 @@ void print_result_rows(const ResultRows& r) {
 
 void print_summary(const std::string& fmuPath, const SimulationSettings& s,
                    const SimulationSummary& summary, const ResultRows& rows, double wallTime) {
-  std::printf("%s: simulated from %g s to %g s%s\n", fmuPath.c_str(), s.start, summary.endTime,
-              summary.stoppedByModel ? " (stopped by the model)" : "");
+  if (!summary.started) {
+    std::printf("%s: interrupted by %s before the simulation started\n", fmuPath.c_str(),
+                signal_name(summary.interruptedBy));
+    print_result_rows(rows);
+    std::printf("  wall time         %.3f s\n", wallTime);
+    return;
+  }
+  std::string how;
+  if (summary.stoppedByModel) how = " (stopped by the model)";
+  if (summary.interruptedBy != 0)
+    how = std::string(", interrupted by ") + signal_name(summary.interruptedBy) +
+          " (stop time " + seconds_text(s.stop) + ")";
+  std::printf("%s: simulated from %g s to %.9g s%s\n", fmuPath.c_str(), s.start, summary.endTime,
+              how.c_str());
   std::printf("  integrator steps  %ld\n", summary.steps);
   std::printf("  events            %ld\n", summary.events);
   std::printf("  output points     %ld (every %g s)\n", summary.outputPoints, s.interval);
@@ -126,6 +178,7 @@ int run(const Options& o) {
   s.tolerance = o.tolerance;
   s.assignments = o.assignments;
   s.log = o.log;
+  s.interrupt = &interruptSignal;
   // Names and values are checked before anything runs.
   for (const Assignment& a : s.assignments) resolve_assignment(d, a);
   if (!o.resultDirectory.empty()) enter_result_directory(o.resultDirectory);
@@ -150,12 +203,13 @@ int run(const Options& o) {
     if (rows.written) rows.rows = result_rows(ResultFileName);
     print_summary(o.fmuPath, s, summary, rows, seconds_since(begin));
   }
-  return 0;
+  return summary.interruptedBy != 0 ? 128 + summary.interruptedBy : 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  catch_interrupts();
   const ParsedOptions parsed = parse_options(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.error.empty()) {
     std::fprintf(stderr, "tavelo-sim: %s (see tavelo-sim --help)\n", parsed.error.c_str());

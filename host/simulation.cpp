@@ -334,6 +334,10 @@ class Run {
     model_.nz = d.numberOfEventIndicators;
     if (model_.nx == 0) throw HostError("the model has no continuous states to integrate");
 
+    summary_.endTime = s_.start;
+    if (interrupted()) return summary_;  // before anything is instantiated or written
+    summary_.started = true;
+
     logSink = LogSink{};
     logSink.print = s_.log;
     const fmiCallbackFunctions callbacks{host_logger, std::calloc, std::free};
@@ -353,6 +357,8 @@ class Run {
     long long k = 0;  // the next output point's index
     double nextOutput = grid_.point(k);
     while (t < s_.stop) {
+      // A signal ends the run between steps, after the initialisation at the earliest.
+      if (interrupted()) return finish(t);
       if (nextTimeEvent_ <= t) {  // a time event now: no integration to reach it
         if (!handle_event(t)) return finish(t);
         continue;
@@ -379,6 +385,9 @@ class Run {
           restarted = true;
           break;
         }
+        // A long step can pass many points (a pendulum at rest: a million in one step): a
+        // signal ends the run at the point, which the model has taken as its last step.
+        if (interrupted()) return finish(at);
       }
       if (restarted) continue;
       const bool stateEvent = flag == CV_ROOT_RETURN;
@@ -401,6 +410,13 @@ class Run {
   }
 
  private:
+  // Whether a signal asks the run to end; the summary names it.
+  bool interrupted() {
+    if (s_.interrupt == nullptr || *s_.interrupt == 0) return false;
+    summary_.interruptedBy = *s_.interrupt;
+    return true;
+  }
+
   // Without --log the model's own report (a model error, say) was not even written: the
   // message says where to find it.
   [[noreturn]] void fail(const std::string& what) {

@@ -3,6 +3,7 @@
 // whole multiples of the output interval after the start time), termination.
 #pragma once
 
+#include <csignal>
 #include <functional>
 #include <string>
 #include <utility>
@@ -18,6 +19,9 @@ struct SimulationSettings {
   double tolerance = 1e-6;
   std::vector<Assignment> assignments;
   bool log = false;  // debug logging, every message on stderr
+  // A signal handler's flag: once it holds a signal's number the run ends after the step it
+  // is in, as at the stop time (the model terminated and freed), and says so in its summary.
+  const volatile std::sig_atomic_t* interrupt = nullptr;
 };
 
 struct SimulationSummary {
@@ -26,6 +30,8 @@ struct SimulationSummary {
   long outputPoints = 0;  // points of the output grid reached
   double endTime = 0.0;
   bool stoppedByModel = false;
+  int interruptedBy = 0;  // the signal that ended the run early, 0 for none
+  bool started = false;   // the model was instantiated (an interrupt can come before)
   std::vector<std::pair<std::string, double>> finalStates;  // by name, in state order
 };
 

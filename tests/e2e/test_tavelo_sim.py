@@ -6,12 +6,16 @@ Environment: TAVELO_SIM, TAVELO_FMU, TEST_FMU (the test model), PLOT_SCRIPT, TAV
 """
 import math
 import os
+import random
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
+import warnings
 import xml.etree.ElementTree as ElementTree
 import zipfile
 
@@ -56,6 +60,13 @@ def summary_rows(stdout):
     if m is None:
         raise AssertionError(f"no result rows line in the summary:\n{stdout}")
     return int(m.group(1)) if m.group(1) else None
+
+
+def load_strictly(path):
+    """The result file through scipy, any warning (a file it reads only in part) an error."""
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        return scipy.io.loadmat(path)
 
 
 def description_of(fmu):
@@ -286,6 +297,99 @@ class OutputGrid(unittest.TestCase):
             self.assertIsNone(summary_rows(done.stdout))
             self.assertIn("result rows       none counted (no dsres.mat written by this run)",
                           done.stdout)
+
+
+def signals_caught(pid):
+    """The signals the process catches, from /proc (empty once it has ended)."""
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            mask = int(re.search(r"^SigCgt:\s*([0-9a-f]+)$", f.read(), re.MULTILINE).group(1), 16)
+    except (OSError, AttributeError):
+        return set()
+    return {n for n in range(1, 65) if mask >> (n - 1) & 1}
+
+
+class Interrupts(unittest.TestCase):
+    """SIGINT and SIGTERM end a run after the step it is in: the model is terminated and freed,
+    so its result file is whole; the summary says where and counts the file's rows; the exit
+    status is 128 + the signal's number. A second signal ends the run at once."""
+
+    @classmethod
+    def setUpClass(cls):
+        seed = int(os.environ.get("TAVELO_TEST_SEED") or random.randrange(1 << 32))
+        print(f"Interrupts: seed {seed} (TAVELO_TEST_SEED={seed} repeats the moments)",
+              file=sys.stderr)
+        cls.random = random.Random(seed)
+
+    def start_long_run(self, d, *args):
+        """A run far longer than any test waits for, once it has its handlers."""
+        tmp = os.path.join(d, "tmp")  # the run's scratch folders, seen by no other run
+        os.mkdir(tmp)
+        run_dir = os.path.join(d, "run")
+        os.mkdir(run_dir)
+        child = subprocess.Popen([SIM, *args, "--stop", "100000", FMU], cwd=run_dir,
+                                 env=dict(os.environ, TMPDIR=tmp), stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, text=True)
+        self.addCleanup(lambda: child.poll() is not None or child.kill())
+        deadline = time.monotonic() + 10.0
+        while not {signal.SIGINT, signal.SIGTERM} <= signals_caught(child.pid):
+            self.assertIsNone(child.poll(), "the run ended before it caught its signals")
+            self.assertLess(time.monotonic(), deadline, "the run catches no SIGINT and SIGTERM")
+            time.sleep(0.0002)
+        return child, run_dir, tmp
+
+    def test_a_signal_at_any_moment_leaves_a_whole_file_with_the_rows_of_the_summary(self):
+        # Right after the handlers are in place (the FMU being unpacked, some 20 ms), and at
+        # moments up to half a second in, more of them early: the model's initialisation, the
+        # first seconds of the run and the long steps of the pendulum at rest, each passing
+        # thousands of output points.
+        for sig in [signal.SIGINT, signal.SIGTERM]:
+            for delay in [0.0, 0.0] + [0.5 * self.random.random() ** 2 for _ in range(4)]:
+                with self.subTest(signal=sig.name, delay=delay), scratch() as d:
+                    child, run_dir, tmp = self.start_long_run(d)
+                    time.sleep(delay)
+                    child.send_signal(sig)
+                    out, err = child.communicate(timeout=60)
+                    self.assertEqual(child.returncode, 128 + sig, err)
+                    self.assertEqual(err, "")
+                    self.assertRegex(out.splitlines()[0],
+                                     rf"(simulated from 0 s to [0-9.e+-]+ s, interrupted by "
+                                     rf"{sig.name} \(stop time 100000 s\)|interrupted by "
+                                     rf"{sig.name} before the simulation started)$")
+                    rows = summary_rows(out)
+                    path = os.path.join(run_dir, "dsres.mat")
+                    if rows is None:
+                        self.assertFalse(os.path.exists(path), out)
+                    else:
+                        self.assertGreaterEqual(rows, 1)
+                        self.assertEqual(load_strictly(path)["data_2"].shape, (108, rows))
+                    self.assertEqual(os.listdir(tmp), [])
+
+    def test_quiet_prints_no_summary(self):
+        with scratch() as d:
+            child, run_dir, _ = self.start_long_run(d, "--quiet")
+            time.sleep(0.2)
+            child.send_signal(signal.SIGINT)
+            out, err = child.communicate(timeout=60)
+            self.assertEqual((child.returncode, out, err), (130, "", ""))
+            self.assertGreater(load_strictly(os.path.join(run_dir, "dsres.mat"))["data_2"]
+                               .shape[1], 1)
+
+    def test_a_second_signal_ends_the_run_at_once(self):
+        # Stopped, the run gets both signals before it can act on the first: SIGINT is
+        # delivered first, SIGTERM then kills it.
+        with scratch() as d:
+            child, _, _ = self.start_long_run(d)
+            time.sleep(0.1)
+            child.send_signal(signal.SIGSTOP)
+            _, status = os.waitpid(child.pid, os.WUNTRACED)
+            self.assertTrue(os.WIFSTOPPED(status))
+            child.send_signal(signal.SIGINT)
+            child.send_signal(signal.SIGTERM)
+            child.send_signal(signal.SIGCONT)
+            out, _ = child.communicate(timeout=60)
+            self.assertEqual(child.returncode, -signal.SIGTERM)
+            self.assertEqual(out, "")
 
 
 class ResultReader(unittest.TestCase):
