@@ -368,12 +368,15 @@ class Interrupts(unittest.TestCase):
     def test_quiet_prints_no_summary(self):
         with scratch() as d:
             child, run_dir, _ = self.start_long_run(d, "--quiet")
-            time.sleep(0.2)
+            path = os.path.join(run_dir, "dsres.mat")
+            deadline = time.monotonic() + 10.0
+            while not os.path.exists(path) and time.monotonic() < deadline:
+                time.sleep(0.001)
+            time.sleep(0.1)  # into the run, past the initialisation
             child.send_signal(signal.SIGINT)
             out, err = child.communicate(timeout=60)
             self.assertEqual((child.returncode, out, err), (130, "", ""))
-            self.assertGreater(load_strictly(os.path.join(run_dir, "dsres.mat"))["data_2"]
-                               .shape[1], 1)
+            self.assertGreater(load_strictly(path)["data_2"].shape[1], 1)
 
     def test_a_second_signal_ends_the_run_at_once(self):
         # Stopped, the run gets both signals before it can act on the first: SIGINT is
