@@ -1,8 +1,10 @@
 // tavelo-sim: simulates an FMI 1.0 Model Exchange FMU from the command line.
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 
 #include "host/fmu_model.h"
 #include "host/options.h"
+#include "host/result_file.h"
 #include "host/simulation.h"
 
 namespace {
@@ -21,6 +24,48 @@ constexpr int ExitFailure = 1;  // the run failed
 constexpr int ExitUsage = 2;    // the command line is wrong
 
 using Clock = std::chrono::steady_clock;
+
+// The file the model writes its result into (Tavelo: every variable, a row per recorded time).
+constexpr const char* ResultFileName = "dsres.mat";
+
+// ---- SIGINT and SIGTERM ----------------------------------------------------------------------
+
+// The first of them asks the run to end after the step it is in: the model is terminated and
+// freed (so its result file is complete), the summary says where the run ended, the exit
+// status is 128 + the signal's number. A second one ends the process at once, as the signal
+// would have without a handler.
+volatile std::sig_atomic_t interruptSignal = 0;
+
+extern "C" void on_interrupt(int sig) {
+  if (interruptSignal != 0) {
+    struct sigaction byDefault = {};
+    byDefault.sa_handler = SIG_DFL;
+    sigemptyset(&byDefault.sa_mask);
+    sigaction(sig, &byDefault, nullptr);
+    raise(sig);  // blocked until the handler returns, then the default action
+    return;
+  }
+  interruptSignal = sig;
+}
+
+void catch_interrupts() {
+  struct sigaction action = {};
+  action.sa_handler = on_interrupt;
+  sigemptyset(&action.sa_mask);
+  sigaddset(&action.sa_mask, SIGINT);
+  sigaddset(&action.sa_mask, SIGTERM);
+  action.sa_flags = SA_RESTART;  // the model's reads and writes go on undisturbed
+  for (int sig : {SIGINT, SIGTERM}) {
+    struct sigaction before = {};
+    sigaction(sig, &action, &before);
+    // A signal ignored from the start (a background job of a shell) stays ignored.
+    if (before.sa_handler == SIG_IGN) sigaction(sig, &before, nullptr);
+  }
+}
+
+const char* signal_name(int sig) {
+  return sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "a signal";
+}
 
 double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -103,13 +148,42 @@ class ProgressLine {
   bool shown_ = false;
 };
 
+// The rows of the result file, when this run wrote one.
+struct ResultRows {
+  bool written = false;
+  std::optional<long> rows;  // nothing when the file does not read as a result file
+};
+
+void print_result_rows(const ResultRows& r) {
+  if (!r.written)
+    std::printf("  result rows       none counted (no %s written by this run)\n", ResultFileName);
+  else if (!r.rows)
+    std::printf("  result rows       none counted (%s holds no readable data_2)\n",
+                ResultFileName);
+  else
+    std::printf("  result rows       %ld in %s\n", *r.rows, ResultFileName);
+}
+
 void print_summary(const std::string& fmuPath, const SimulationSettings& s,
-                   const SimulationSummary& summary, double wallTime) {
-  std::printf("%s: simulated from %g s to %g s%s\n", fmuPath.c_str(), s.start, summary.endTime,
-              summary.stoppedByModel ? " (stopped by the model)" : "");
+                   const SimulationSummary& summary, const ResultRows& rows, double wallTime) {
+  if (!summary.started) {
+    std::printf("%s: interrupted by %s before the simulation started\n", fmuPath.c_str(),
+                signal_name(summary.interruptedBy));
+    print_result_rows(rows);
+    std::printf("  wall time         %.3f s\n", wallTime);
+    return;
+  }
+  std::string how;
+  if (summary.stoppedByModel) how = " (stopped by the model)";
+  if (summary.interruptedBy != 0)
+    how = std::string(", interrupted by ") + signal_name(summary.interruptedBy) +
+          " (stop time " + seconds_text(s.stop) + ")";
+  std::printf("%s: simulated from %g s to %.9g s%s\n", fmuPath.c_str(), s.start, summary.endTime,
+              how.c_str());
   std::printf("  integrator steps  %ld\n", summary.steps);
   std::printf("  events            %ld\n", summary.events);
   std::printf("  output points     %ld (every %g s)\n", summary.outputPoints, s.interval);
+  print_result_rows(rows);
   std::printf("  final states\n");
   size_t width = 0;
   for (const auto& [name, value] : summary.finalStates) width = std::max(width, name.size());
@@ -141,10 +215,12 @@ int run(const Options& o) {
   s.tolerance = o.tolerance;
   s.assignments = o.assignments;
   s.log = o.log;
+  s.interrupt = &interruptSignal;
   if (!o.resultDirectory.empty()) enter_result_directory(o.resultDirectory);
 
   ProgressLine progress(!o.quiet, s.start, s.stop);
   SimulationSummary summary;
+  const FileStamp before = stamp_of(ResultFileName);
   try {
     summary = simulate(fmu, s, [&](double t) { progress.update(t); });
   } catch (...) {
@@ -152,19 +228,26 @@ int run(const Options& o) {
     throw;
   }
   progress.clear();
-  if (!o.quiet) print_summary(o.fmuPath, s, summary, seconds_since(begin));
+  if (!o.quiet) {
+    // The model has been freed: its file is closed, whole.
+    ResultRows rows;
+    rows.written = written_since(before, stamp_of(ResultFileName));
+    if (rows.written) rows.rows = result_rows(ResultFileName);
+    print_summary(o.fmuPath, s, summary, rows, seconds_since(begin));
+  }
   // A run with warnings ends well, but not unnoticed: one line even with --quiet.
   if (summary.warnings > 0) {
     std::fflush(stdout);
     std::fprintf(stderr, "tavelo-sim: warning: %ld calls returned fmiWarning, the first %s\n",
                  summary.warnings, summary.firstWarning.c_str());
   }
-  return 0;
+  return summary.interruptedBy != 0 ? 128 + summary.interruptedBy : 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  catch_interrupts();
   const ParsedOptions parsed = parse_options(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.error.empty()) {
     std::fprintf(stderr, "tavelo-sim: %s (see tavelo-sim --help)\n", parsed.error.c_str());

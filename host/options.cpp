@@ -12,7 +12,8 @@ const char usageText[] =
     "options:\n"
     "  --start T            start time in s (default: the model's default experiment, else 0)\n"
     "  --stop T             stop time in s (default: the model's default experiment, else 1)\n"
-    "  --interval H         output interval in s (default 0.001)\n"
+    "  --interval H         output interval in s, a whole number of milliseconds\n"
+    "                       (default 0.001)\n"
     "  --tolerance TOL      relative tolerance of the integrator (default 1e-06)\n"
     "  --set NAME=VALUE     set a parameter or a start value before initialisation;\n"
     "                       may be repeated\n"
@@ -32,6 +33,17 @@ std::optional<double> parse_real(const std::string& text) {
   if (text.empty() || result.ec != std::errc() || result.ptr != last || !std::isfinite(value))
     return std::nullopt;
   return value;
+}
+
+std::optional<long long> interval_milliseconds(double seconds) {
+  // 1000·seconds is within a few units of the last place of the exact product: a billionth
+  // takes every way of writing a whole millisecond count and nothing a millisecond apart.
+  constexpr double MostMilliseconds = 1e12;
+  const double ms = 1000.0 * seconds;
+  if (!(ms >= 0.5 && ms <= MostMilliseconds + 0.5)) return std::nullopt;
+  const double whole = std::nearbyint(ms);
+  if (std::fabs(ms - whole) > 1e-9 * whole) return std::nullopt;
+  return static_cast<long long>(whole);
 }
 
 namespace {
@@ -106,7 +118,13 @@ ParsedOptions parse_options(const std::vector<std::string>& arguments) {
     if (name == "--stop") o.stop = *number;
     if (name == "--interval") {
       if (*number <= 0.0) return fail("--interval must be greater than 0");
-      o.interval = *number;
+      const std::optional<long long> ms = interval_milliseconds(*number);
+      if (!ms)
+        return fail("--interval: " + value.value + " s is " +
+                    (*number > 1e9 ? std::string("longer than 1e9 s")
+                                   : "no whole number of milliseconds (the model records its "
+                                     "result on the millisecond grid)"));
+      o.interval = static_cast<double>(*ms) / 1000.0;
     }
     if (name == "--tolerance") {
       if (*number <= 0.0 || *number >= 1.0) return fail("--tolerance must lie between 0 and 1");

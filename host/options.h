@@ -34,6 +34,11 @@ struct ParsedOptions {
 };
 ParsedOptions parse_options(const std::vector<std::string>& arguments);
 
+// An output interval as its whole number of milliseconds (the grid on which the model records
+// its result): the interval in s times 1000 lies within a billionth (relative) of a whole
+// number from 1 to 1e12 (1e9 s). Nothing for any other interval.
+std::optional<long long> interval_milliseconds(double seconds);
+
 // A finite double in the "C" format, the whole text; nothing when the text is not one.
 std::optional<double> parse_real(const std::string& text);
 

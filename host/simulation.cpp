@@ -11,6 +11,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 
 #include <cvode/cvode.h>
 #include <nvector/nvector_serial.h>
@@ -158,13 +159,61 @@ ResolvedAssignment resolve_assignment(const ModelDescription& description, const
   return r;
 }
 
-double output_time(double start, double stop, double interval, long k) {
-  const double t = start + static_cast<double>(k) * interval;
-  // A point within a millionth of an interval of the stop time is the stop time.
-  return t >= stop - 1e-6 * interval ? stop : t;
-}
-
 namespace {
+
+// ---- The output grid -----------------------------------------------------------------------
+
+// The model records a row at each completed step within 1e-7 s of a whole millisecond. The
+// output points are the whole multiples of the interval (itself a whole number of
+// milliseconds) after the start time, up to the stop time; each is its count of milliseconds
+// divided by 1000, the double nearest to that millisecond.
+class OutputGrid {
+ public:
+  OutputGrid(double start, double stop, double interval)
+      : stop_(stop), snap_(1e-6 * interval) {
+    const std::optional<long long> ms = interval_milliseconds(interval);
+    if (!ms) {
+      char text[120];
+      std::snprintf(text, sizeof text,
+                    "the output interval %.17g s is no whole number of milliseconds", interval);
+      throw HostError(text);
+    }
+    // Far enough for any run, near enough that the millisecond counts stay exact.
+    constexpr double Farthest = 1e9;
+    if (!(std::fabs(start) <= Farthest && std::fabs(stop) <= Farthest))
+      throw HostError("the start and stop times must lie within 1e9 s of 0 (the output grid "
+                      "counts milliseconds)");
+    step_ = *ms;
+    // The first multiple after the start (the quotient's rounding is corrected).
+    const double startMs = 1000.0 * start;
+    first_ = (static_cast<long long>(std::floor(startMs / static_cast<double>(step_))) + 1) * step_;
+    while (at(first_ - step_) > start) first_ -= step_;
+    while (at(first_) <= start) first_ += step_;
+    // A start within the model's 1e-7 s of it has its row already, from the initialisation.
+    if (static_cast<double>(first_) - startMs < 1e-4) first_ += step_;
+  }
+
+  // The k-th point (k >= 0); a point within a millionth of an interval of the stop time is the
+  // stop time, a later one lies past the run (infinity).
+  double point(long long k) const {
+    const double t = at(first_ + k * step_);
+    if (t > stop_ + snap_) return std::numeric_limits<double>::infinity();
+    return t >= stop_ - snap_ ? stop_ : t;
+  }
+
+  // The index of the point nearest to t (negative before the first).
+  long long nearest(double t) const {
+    return std::llround((1000.0 * t - static_cast<double>(first_)) / static_cast<double>(step_));
+  }
+
+ private:
+  static double at(long long milliseconds) { return static_cast<double>(milliseconds) / 1000.0; }
+
+  double stop_;
+  double snap_;
+  long long step_ = 1;   // the interval in ms
+  long long first_ = 0;  // the first point in ms
+};
 
 // ---- The model behind CVODE's callbacks ---------------------------------------------------
 
@@ -412,7 +461,12 @@ class Run {
  public:
   Run(const Fmu& fmu, const SimulationSettings& settings,
       const std::function<void(double)>& progress)
-      : fmu_(fmu), fmi_(fmu.fmi()), s_(settings), progress_(progress), model_(fmu.fmi()) {}
+      : fmu_(fmu),
+        fmi_(fmu.fmi()),
+        s_(settings),
+        progress_(progress),
+        grid_(settings.start, settings.stop, settings.interval),
+        model_(fmu.fmi()) {}
 
   ~Run() {
     if (model_.c != nullptr) fmi_.FreeModelInstance(model_.c);
@@ -424,6 +478,10 @@ class Run {
     model_.nx = d.numberOfContinuousStates;
     model_.nz = d.numberOfEventIndicators;
     if (model_.nx == 0) throw HostError("the model has no continuous states to integrate");
+
+    summary_.endTime = s_.start;
+    if (interrupted()) return summary_;  // before anything is instantiated or written
+    summary_.started = true;
 
     logSink = LogSink{};
     logSink.print = s_.log;
@@ -456,9 +514,11 @@ class Run {
     if (!settle_events(info, t)) return finish(t);
 
     setup_integrator(t);
-    long k = 1;
-    double nextOutput = output_time(s_.start, s_.stop, s_.interval, k);
+    long long k = 0;  // the next output point's index
+    double nextOutput = grid_.point(k);
     while (t < s_.stop) {
+      // A signal ends the run between steps, after the initialisation at the earliest.
+      if (interrupted()) return finish(t);
       if (nextTimeEvent_ <= t) {  // a time event now: no integration to reach it
         if (!handle_event(t)) return finish(t);
         continue;
@@ -473,7 +533,7 @@ class Run {
       while (nextOutput < t) {
         const double at = nextOutput;
         ++summary_.outputPoints;
-        nextOutput = output_time(s_.start, s_.stop, s_.interval, ++k);
+        nextOutput = grid_.point(++k);
         check(CVodeGetDky(integrator_.cvode, at, 0, integrator_.output), "CVodeGetDky",
               integrator_);
         completed_step(at, N_VGetArrayPointer(integrator_.output));
@@ -485,6 +545,9 @@ class Run {
           restarted = true;
           break;
         }
+        // A long step can pass many points (a pendulum at rest: a million in one step): a
+        // signal ends the run at the point, which the model has taken as its last step.
+        if (interrupted()) return finish(at);
       }
       if (restarted) continue;
       const bool stateEvent = flag == CV_ROOT_RETURN;
@@ -497,11 +560,10 @@ class Run {
       if (stateEvent || timeEvent || callEventUpdate_) {
         if (!handle_event(t)) return finish(t);
       }
-      while (t >= nextOutput && nextOutput < s_.stop) {
+      while (t >= nextOutput) {  // the point the step ended on
         ++summary_.outputPoints;
-        nextOutput = output_time(s_.start, s_.stop, s_.interval, ++k);
+        nextOutput = grid_.point(++k);
       }
-      if (t >= s_.stop) ++summary_.outputPoints;
       if (progress_) progress_(t);
     }
     return finish(t);
@@ -515,6 +577,13 @@ class Run {
     const ModelDescription& d = fmu_.description();
     const fmiCallbackFunctions callbacks{host_logger, std::calloc, std::free};
     return fmi_.InstantiateModel(d.modelIdentifier.c_str(), d.guid.c_str(), callbacks, loggingOn);
+  }
+
+  // Whether a signal asks the run to end; the summary names it.
+  bool interrupted() {
+    if (s_.interrupt == nullptr || *s_.interrupt == 0) return false;
+    summary_.interruptedBy = *s_.interrupt;
+    return true;
   }
 
   // Ends the run. Without --log the model's messages below fmiError were not even written:
@@ -698,15 +767,14 @@ class Run {
   // near output times then sees one such step, not two a hair's breadth apart. k is the index
   // of the next output point. Before the first step after a start or an event CVODE knows no
   // step yet: it will try the first step set here.
-  double step_stop(double t, long k) {
+  double step_stop(double t, long long k) {
     const double stop = std::min(s_.stop, nextTimeEvent_);
     sunrealtype h = 0.0;
     if (CVodeGetCurrentStep(integrator_.cvode, &h) != CV_SUCCESS) return stop;
     if (!(h > 0.0)) h = firstStep_;
     const double end = t + h;
     const double margin = OutputMargin * s_.interval;
-    const long nearest = std::max(k, std::lround((end - s_.start) / s_.interval));
-    const double point = output_time(s_.start, s_.stop, s_.interval, nearest);
+    const double point = grid_.point(std::max(k, grid_.nearest(end)));
     if (point <= end && end - point < margin && point > t) return std::min(stop, point);
     if (point > end && point - end < margin && point - margin > t)
       return std::min(stop, point - margin);
@@ -828,6 +896,7 @@ class Run {
   const FmiFunctions& fmi_;
   const SimulationSettings& s_;
   const std::function<void(double)>& progress_;
+  const OutputGrid grid_;
   Model model_;
   std::vector<ResolvedAssignment> assignments_;
   size_t assigned_ = 0;  // the assignments made so far

@@ -1,8 +1,9 @@
 // The simulation loop of tavelo-sim: instantiation, the --set values, initialisation, CVODE
-// (BDF, dense Newton) with root finding on the event indicators, events, the output grid,
-// termination.
+// (BDF, dense Newton) with root finding on the event indicators, events, the output grid (the
+// whole multiples of the output interval after the start time), termination.
 #pragma once
 
+#include <csignal>
 #include <functional>
 #include <string>
 #include <utility>
@@ -18,6 +19,9 @@ struct SimulationSettings {
   double tolerance = 1e-6;
   std::vector<Assignment> assignments;
   bool log = false;  // debug logging, every message on stderr
+  // A signal handler's flag: once it holds a signal's number the run ends after the step it
+  // is in, as at the stop time (the model terminated and freed), and says so in its summary.
+  const volatile std::sig_atomic_t* interrupt = nullptr;
 };
 
 struct SimulationSummary {
@@ -28,6 +32,8 @@ struct SimulationSummary {
   bool stoppedByModel = false;
   long warnings = 0;         // calls that returned fmiWarning
   std::string firstWarning;  // the first of them: the call, the time and the model's message
+  int interruptedBy = 0;  // the signal that ended the run early, 0 for none
+  bool started = false;   // the model was instantiated (an interrupt can come before)
   std::vector<std::pair<std::string, double>> finalStates;  // by name, in state order
 };
 
@@ -44,10 +50,6 @@ struct ResolvedAssignment {
 // Throws UsageError for an unknown name, a variable that cannot be set, or a value that does
 // not parse as its type; HostError for an alias whose variable the model lacks.
 ResolvedAssignment resolve_assignment(const ModelDescription& description, const Assignment& a);
-
-// The output times after start: start + k·interval up to the stop time, the stop time last.
-// Returns the k-th point (k >= 1), the stop time once k passes the grid.
-double output_time(double start, double stop, double interval, long k);
 
 // Runs one simulation. The model writes its result into the current directory. Throws
 // HostError on a failure, after the instance has been terminated and freed.
