@@ -760,6 +760,30 @@ class ResultFolder(unittest.TestCase):
                     with open(os.path.join(out, "dsres.mat"), "rb") as f:
                         self.assertEqual(f.read(), b"an earlier result")
 
+    def test_a_result_file_that_is_a_link_to_a_file_yet_to_be_made(self):
+        # The library follows the link and makes its target: its folder must take the file.
+        # A relative target lies in the link's folder, not in the one the run starts in.
+        cases = [
+            ("missing/dsres.mat", 1, "tavelo-sim: cannot write the result file out/dsres.mat "
+                                     "(a link to out/missing/dsres.mat): No such file or "
+                                     "directory\n"),
+            ("../results/run1.mat", 0, ""),
+            ("chain", 0, ""),
+        ]
+        for target, status, stderr in cases:
+            with self.subTest(target=target), scratch() as d:
+                out = os.path.join(d, "out")
+                os.mkdir(out)
+                os.mkdir(os.path.join(d, "results"))
+                os.symlink("../results/run1.mat", os.path.join(out, "chain"))
+                os.symlink(target, os.path.join(out, "dsres.mat"))
+                done = run(["--quiet", "--stop", "0.01", "--result-dir", "out", FMU], d)
+                self.assertEqual((done.returncode, done.stderr), (status, stderr))
+                made = os.path.join(d, "results", "run1.mat")
+                self.assertEqual(os.path.isfile(made), status == 0)
+                if status == 0:
+                    self.assertGreaterEqual(len(Result(made).time), 11)
+
     def test_an_existing_result_file_is_untouched_by_a_run_that_fails_before_it_starts(self):
         with scratch() as d:
             damaged = os.path.join(d, "Damaged.fmu")
