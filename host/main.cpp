@@ -156,6 +156,12 @@ int run(const Options& o) {
   const Fmu fmu(o.fmuPath, [&](const ModelDescription& d) {
     s.start = o.start.value_or(d.defaultStart.value_or(0.0));
     s.stop = o.stop.value_or(d.defaultStop.value_or(s.start + 1.0));
+    // Without --start and --stop the times are the FMU's own: a default experiment that ends
+    // before it starts is a broken FMU, not a bad command line.
+    if (!(s.stop > s.start) && !o.start && !o.stop)
+      throw HostError("modelDescription.xml: the default experiment's stop time " +
+                      seconds_text(s.stop) + " does not lie after its start time " +
+                      seconds_text(s.start));
     if (!(s.stop > s.start))
       throw UsageError("the stop time " + seconds_text(s.stop) +
                        " does not lie after the start time " + seconds_text(s.start));

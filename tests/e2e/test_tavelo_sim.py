@@ -587,6 +587,10 @@ class BrokenFmus(unittest.TestCase):
              "lacks Other_fmiGetModelTypesPlatform"),
             ("binary that is no library", dict(binary=b"\x7fELF but not really"),
              "cannot load binaries/linux64/Tavelo.so"),
+            ("default experiment that ends before it starts",
+             dict(description=lambda x: x.replace('stopTime="10"', 'stopTime="-1"')),
+             "modelDescription.xml: the default experiment's stop time -1 s does not lie after "
+             "its start time 0 s\n"),
             ("state count that is no number", dict(description=lambda x: x.replace(
                 'numberOfContinuousStates="4"', 'numberOfContinuousStates="four"')),
              'numberOfContinuousStates "four" is no unsigned integer'),
