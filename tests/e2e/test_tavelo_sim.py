@@ -295,6 +295,18 @@ class ResultReader(unittest.TestCase):
             with open(path, "rb") as f:
                 return f.read()
 
+        def v4_with_data_info(column, matrix, row):
+            """The file with dataInfo stored as doubles and the first variable's entry
+            replaced."""
+            info = self.matrices["dataInfo"].astype(float)
+            info[:2, column] = matrix, row
+            path = os.path.join(self.dir.name, "float-dataInfo.mat")
+            scipy.io.savemat(path, {k: info if k == "dataInfo" else v
+                                    for k, v in self.matrices.items() if not k.startswith("__")},
+                             format="4")
+            with open(path, "rb") as f:
+                return f.read()
+
         data2_header = self.header_at("data_2")
         v5 = os.path.join(self.dir.name, "v5-source.mat")
         scipy.io.savemat(v5, {"data_2": self.matrices["data_2"]}, format="5")
@@ -323,6 +335,17 @@ class ResultReader(unittest.TestCase):
             ("dataInfo-as-text", self.patched(self.header_at("dataInfo"), 21),
              "dataInfo holds text"),
             ("complex", self.patched(self.header_at("data_1") + 12, 1), "imaginary part 1"),
+            # A text matrix of ten million names of no characters, in 25 bytes: counted
+            # columns of no elements cannot outnumber the file's bytes.
+            ("ten-million-empty-names", struct.pack("<5i", 51, 0, 10 ** 7, 0, 5) + b"name\0",
+             "matrix name counts 10000000 columns of no elements, more than the file's 25 "
+             "bytes"),
+            ("dataInfo-row-not-a-number", v4_with_data_info(3, 2, float("nan")),
+             "dataInfo of world.frame_b.r_0[3] holds nan, which is no matrix or row number"),
+            ("dataInfo-matrix-not-whole", v4_with_data_info(3, 1.5, 2),
+             "dataInfo of world.frame_b.r_0[3] holds 1.5, which is no matrix or row number"),
+            ("dataInfo-row-too-large", v4_with_data_info(3, 2, 1e300),
+             "dataInfo of world.frame_b.r_0[3] holds 1e+300, which is no matrix or row number"),
             ("row-past-data_2", past_data2, f"points to row {rows + 1} of data matrix 2"),
         ]
         for name, content, problem in cases:
