@@ -9,7 +9,9 @@ import io
 import math
 import os
 import re
+import resource
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -738,6 +740,29 @@ class ScratchFolders(unittest.TestCase):
             left = {os.path.join(tmp, n) for n in os.listdir(tmp)}
             self.assertEqual(left, set(kept) | {os.path.join(tmp, f"tavelo-sim-{gone}-{n}")
                                                 for n in ("link00", "file00")})
+
+
+    def test_a_scratch_folder_that_cannot_be_made_or_written(self):
+        # The message names the folder and the reason; a folder made is removed again.
+        def small_files():  # files of at most 100 kB, a write past that fails (EFBIG)
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (100000, 100000))
+
+        with scratch() as d:
+            tmp = os.path.join(d, "tmp")
+            os.mkdir(tmp)
+            missing = os.path.join(tmp, "missing")
+            done = run(["--quiet", FMU], d, tmpdir=missing)
+            self.assertEqual((done.returncode, done.stderr), (
+                1, f"tavelo-sim: cannot make a folder for the FMU's binary in {missing}: "
+                   "No such file or directory\n"))
+            done = run(["--quiet", FMU], d, tmpdir=tmp, preexec_fn=small_files)
+            self.assertEqual(done.returncode, 1, done.stderr)
+            self.assertRegex(done.stderr, rf"^tavelo-sim: cannot load .*: cannot write "
+                                          rf"{re.escape(tmp)}/tavelo-sim-\d+-\w{{6}}/Tavelo\.so: "
+                                          r"File too large\n$")
+            self.assertEqual(os.listdir(tmp), [])
+            self.assertFalse(os.path.exists(os.path.join(d, "dsres.mat")))
 
 
 class ResultFolder(unittest.TestCase):
