@@ -369,6 +369,18 @@ class ResultReader(unittest.TestCase):
                 self.assertEqual(done.returncode, 1)
                 self.assertEqual(done.stderr, f"plot_result.py: {path}: {problem}\n")
 
+    def test_the_reader_and_the_picture_need_no_scipy(self):
+        # The main command installs numpy and matplotlib for the picture, not scipy.
+        code = ("import sys; sys.modules['scipy'] = None; sys.path.insert(0, sys.argv[1]); "
+                "import plot_result; sys.exit(plot_result.main(sys.argv[2:]))")
+        picture = os.path.join(self.dir.name, "no-scipy.png")
+        done = subprocess.run([sys.executable, "-c", code, os.path.dirname(PLOT_SCRIPT),
+                               self.clean, "-o", picture], capture_output=True, text=True,
+                              timeout=120)
+        self.assertEqual((done.returncode, done.stderr), (0, ""))
+        with open(picture, "rb") as f:
+            self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+
     def test_values_follow_data_info(self):
         with scratch() as d:
             path = os.path.join(d, "small.mat")
