@@ -415,17 +415,18 @@ Fmu::Fmu(const std::string& path, const BeforeLoad& beforeLoad) {
   remove_stale_scratch_folders(base);
   std::string folder = base + "/" + ScratchPrefix + std::to_string(getpid()) + "-XXXXXX";
   if (mkdtemp(folder.data()) == nullptr)
-    throw HostError("cannot make a folder for the FMU's binary: " +
-                    std::string(std::strerror(errno)));
+    throw HostError("cannot make a folder for the FMU's binary in " + base + ": " +
+                    std::strerror(errno));
   const std::string file = folder + "/" + id + ".so";
   std::string loadError;
   if (std::FILE* out = std::fopen(file.c_str(), "wb")) {
     const bool written = std::fwrite(binary.data(), 1, binary.size(), out) == binary.size();
+    const int writeError = errno;
     if (std::fclose(out) == 0 && written) {
       handle_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
       if (handle_ == nullptr) loadError = dlerror();
     } else {
-      loadError = "cannot write " + file;
+      loadError = "cannot write " + file + ": " + std::strerror(written ? errno : writeError);
     }
   } else {
     loadError = "cannot write " + file + ": " + std::strerror(errno);

@@ -101,10 +101,32 @@ std::string current_directory() {
   return getcwd(buffer.data(), buffer.size()) ? buffer.data() : ".";
 }
 
+// The path a chain of symbolic links ends at; the path itself when it is no link. A link's
+// relative target lies in the link's folder.
+std::string final_link_target(std::string path) {
+  for (int hop = 0; hop < 40; ++hop) {
+    char target[4096];
+    const ssize_t length = readlink(path.c_str(), target, sizeof target);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof target) break;
+    const std::string next(target, static_cast<size_t>(length));
+    const size_t slash = path.rfind('/');
+    path = next[0] == '/' || slash == std::string::npos ? next : path.substr(0, slash + 1) + next;
+  }
+  return path;
+}
+
+// The folder a file path lies in.
+std::string folder_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 // The library creates or truncates "dsres.mat" in the result directory when the model is
 // initialised, and ends the process when it cannot. The host finds out first, without
 // creating or changing the file: an existing one must open for writing (not a folder, not
-// read-only), else the folder must take a new file.
+// read-only), else the folder must take a new file; for a symbolic link to a file yet to be
+// made, the folder of the link's target.
 void check_result_file(const std::string& directory) {
   std::string folder = directory.empty() ? current_directory() : directory;
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
@@ -114,9 +136,13 @@ void check_result_file(const std::string& directory) {
     close(fd);
     return;
   }
-  if (errno == ENOENT && faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0)
-    return;
-  throw HostError("cannot write the result file " + path + ": " + std::strerror(errno));
+  std::string link;
+  if (errno == ENOENT) {
+    const std::string target = final_link_target(path);
+    if (target != path) link = " (a link to " + target + ")";
+    if (faccessat(AT_FDCWD, folder_of(target).c_str(), W_OK | X_OK, AT_EACCESS) == 0) return;
+  }
+  throw HostError("cannot write the result file " + path + link + ": " + std::strerror(errno));
 }
 
 // One line on the terminal that shows how far the run is, once it takes longer than a second.
@@ -204,6 +230,12 @@ int run(const Options& o) {
   const Fmu fmu(o.fmuPath, [&](const ModelDescription& d) {
     s.start = o.start.value_or(d.defaultStart.value_or(0.0));
     s.stop = o.stop.value_or(d.defaultStop.value_or(s.start + 1.0));
+    // Without --start and --stop the times are the FMU's own: a default experiment that ends
+    // before it starts is a broken FMU, not a bad command line.
+    if (!(s.stop > s.start) && !o.start && !o.stop)
+      throw HostError("modelDescription.xml: the default experiment's stop time " +
+                      seconds_text(s.stop) + " does not lie after its start time " +
+                      seconds_text(s.start));
     if (!(s.stop > s.start))
       throw UsageError("the stop time " + seconds_text(s.stop) +
                        " does not lie after the start time " + seconds_text(s.start));

@@ -69,6 +69,11 @@ def _read_matrices(path, data, growing):
             raise NotAResultFile(path, f"bad matrix name at byte {at}")
         name = name[:-1].decode("latin-1")
         at += namlen
+        # Columns of no elements take no bytes; iterated as text, a count no file of this
+        # size can hold would take as long and as much memory as that many names.
+        if mrows == 0 and ncols > len(data):
+            raise NotAResultFile(path, f"matrix {name} counts {ncols} columns of no elements, "
+                                       f"more than the file's {len(data)} bytes")
         element_type = np.dtype(_ELEMENT_TYPES[mopt // 10])
         if len(data) - at < mrows * ncols * element_type.itemsize:
             raise NotAResultFile(path, f"cut short in the elements of matrix {name}")
@@ -133,7 +138,14 @@ class Result:
         if self._data2.shape[1] < 1:
             raise NotAResultFile(path, "data_2 has no row for the time")
         # Per variable: the data matrix (0 the time, 1 data_1, 2 data_2) and the row there as
-        # ±(row), negative for a negated alias.
+        # ±(row), negative for a negated alias; whole numbers, also where stored as floats.
+        if info.dtype.kind == "f":
+            whole = np.isfinite(info[:, :2]) & (np.trunc(info[:, :2]) == info[:, :2]) \
+                & (np.abs(info[:, :2]) < 2.0 ** 31)
+            if not np.all(whole):
+                i, j = np.argwhere(~whole)[0]
+                raise NotAResultFile(path, f"dataInfo of {self.names[i]} holds {info[i, j]:g}, "
+                                           "which is no matrix or row number")
         self._info = info[:, :2].astype(np.int64)
         rows = {1: data1.shape[1] if data1 is not None and data1.shape[0] > 0 else 0,
                 2: self._data2.shape[1]}

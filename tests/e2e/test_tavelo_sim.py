@@ -10,6 +10,7 @@ import math
 import os
 import random
 import re
+import resource
 import shutil
 import signal
 import struct
@@ -498,6 +499,18 @@ class ResultReader(unittest.TestCase):
             with open(path, "rb") as f:
                 return f.read()
 
+        def v4_with_data_info(column, matrix, row):
+            """The file with dataInfo stored as doubles and the first variable's entry
+            replaced."""
+            info = self.matrices["dataInfo"].astype(float)
+            info[:2, column] = matrix, row
+            path = os.path.join(self.dir.name, "float-dataInfo.mat")
+            scipy.io.savemat(path, {k: info if k == "dataInfo" else v
+                                    for k, v in self.matrices.items() if not k.startswith("__")},
+                             format="4")
+            with open(path, "rb") as f:
+                return f.read()
+
         data2_header = self.header_at("data_2")
         v5 = os.path.join(self.dir.name, "v5-source.mat")
         scipy.io.savemat(v5, {"data_2": self.matrices["data_2"]}, format="5")
@@ -526,6 +539,17 @@ class ResultReader(unittest.TestCase):
             ("dataInfo-as-text", self.patched(self.header_at("dataInfo"), 21),
              "dataInfo holds text"),
             ("complex", self.patched(self.header_at("data_1") + 12, 1), "imaginary part 1"),
+            # A text matrix of ten million names of no characters, in 25 bytes: counted
+            # columns of no elements cannot outnumber the file's bytes.
+            ("ten-million-empty-names", struct.pack("<5i", 51, 0, 10 ** 7, 0, 5) + b"name\0",
+             "matrix name counts 10000000 columns of no elements, more than the file's 25 "
+             "bytes"),
+            ("dataInfo-row-not-a-number", v4_with_data_info(3, 2, float("nan")),
+             "dataInfo of world.frame_b.r_0[3] holds nan, which is no matrix or row number"),
+            ("dataInfo-matrix-not-whole", v4_with_data_info(3, 1.5, 2),
+             "dataInfo of world.frame_b.r_0[3] holds 1.5, which is no matrix or row number"),
+            ("dataInfo-row-too-large", v4_with_data_info(3, 2, 1e300),
+             "dataInfo of world.frame_b.r_0[3] holds 1e+300, which is no matrix or row number"),
             ("row-past-data_2", past_data2, f"points to row {rows + 1} of data matrix 2"),
         ]
         for name, content, problem in cases:
@@ -546,6 +570,18 @@ class ResultReader(unittest.TestCase):
                 done = self.plot(path)
                 self.assertEqual(done.returncode, 1)
                 self.assertEqual(done.stderr, f"plot_result.py: {path}: {problem}\n")
+
+    def test_the_reader_and_the_picture_need_no_scipy(self):
+        # The main command installs numpy and matplotlib for the picture, not scipy.
+        code = ("import sys; sys.modules['scipy'] = None; sys.path.insert(0, sys.argv[1]); "
+                "import plot_result; sys.exit(plot_result.main(sys.argv[2:]))")
+        picture = os.path.join(self.dir.name, "no-scipy.png")
+        done = subprocess.run([sys.executable, "-c", code, os.path.dirname(PLOT_SCRIPT),
+                               self.clean, "-o", picture], capture_output=True, text=True,
+                              timeout=120)
+        self.assertEqual((done.returncode, done.stderr), (0, ""))
+        with open(picture, "rb") as f:
+            self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
 
     def test_values_follow_data_info(self):
         with scratch() as d:
@@ -790,6 +826,10 @@ class BrokenFmus(unittest.TestCase):
              "lacks Other_fmiGetModelTypesPlatform"),
             ("binary that is no library", dict(binary=b"\x7fELF but not really"),
              "cannot load binaries/linux64/Tavelo.so"),
+            ("default experiment that ends before it starts",
+             dict(description=lambda x: x.replace('stopTime="10"', 'stopTime="-1"')),
+             "modelDescription.xml: the default experiment's stop time -1 s does not lie after "
+             "its start time 0 s\n"),
             ("state count that is no number", dict(description=lambda x: x.replace(
                 'numberOfContinuousStates="4"', 'numberOfContinuousStates="four"')),
              'numberOfContinuousStates "four" is no unsigned integer'),
@@ -916,6 +956,29 @@ class ScratchFolders(unittest.TestCase):
                                                 for n in ("link00", "file00")})
 
 
+    def test_a_scratch_folder_that_cannot_be_made_or_written(self):
+        # The message names the folder and the reason; a folder made is removed again.
+        def small_files():  # files of at most 100 kB, a write past that fails (EFBIG)
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (100000, 100000))
+
+        with scratch() as d:
+            tmp = os.path.join(d, "tmp")
+            os.mkdir(tmp)
+            missing = os.path.join(tmp, "missing")
+            done = run(["--quiet", FMU], d, tmpdir=missing)
+            self.assertEqual((done.returncode, done.stderr), (
+                1, f"tavelo-sim: cannot make a folder for the FMU's binary in {missing}: "
+                   "No such file or directory\n"))
+            done = run(["--quiet", FMU], d, tmpdir=tmp, preexec_fn=small_files)
+            self.assertEqual(done.returncode, 1, done.stderr)
+            self.assertRegex(done.stderr, rf"^tavelo-sim: cannot load .*: cannot write "
+                                          rf"{re.escape(tmp)}/tavelo-sim-\d+-\w{{6}}/Tavelo\.so: "
+                                          r"File too large\n$")
+            self.assertEqual(os.listdir(tmp), [])
+            self.assertFalse(os.path.exists(os.path.join(d, "dsres.mat")))
+
+
 class ResultFolder(unittest.TestCase):
     """--result-dir makes the folders that are missing; a "dsres.mat" that cannot be written is
     found before the library is loaded, without touching one that exists."""
@@ -962,6 +1025,30 @@ class ResultFolder(unittest.TestCase):
                 if prepare is read_only_file:
                     with open(os.path.join(out, "dsres.mat"), "rb") as f:
                         self.assertEqual(f.read(), b"an earlier result")
+
+    def test_a_result_file_that_is_a_link_to_a_file_yet_to_be_made(self):
+        # The library follows the link and makes its target: its folder must take the file.
+        # A relative target lies in the link's folder, not in the one the run starts in.
+        cases = [
+            ("missing/dsres.mat", 1, "tavelo-sim: cannot write the result file out/dsres.mat "
+                                     "(a link to out/missing/dsres.mat): No such file or "
+                                     "directory\n"),
+            ("../results/run1.mat", 0, ""),
+            ("chain", 0, ""),
+        ]
+        for target, status, stderr in cases:
+            with self.subTest(target=target), scratch() as d:
+                out = os.path.join(d, "out")
+                os.mkdir(out)
+                os.mkdir(os.path.join(d, "results"))
+                os.symlink("../results/run1.mat", os.path.join(out, "chain"))
+                os.symlink(target, os.path.join(out, "dsres.mat"))
+                done = run(["--quiet", "--stop", "0.01", "--result-dir", "out", FMU], d)
+                self.assertEqual((done.returncode, done.stderr), (status, stderr))
+                made = os.path.join(d, "results", "run1.mat")
+                self.assertEqual(os.path.isfile(made), status == 0)
+                if status == 0:
+                    self.assertGreaterEqual(len(Result(made).time), 11)
 
     def test_an_existing_result_file_is_untouched_by_a_run_that_fails_before_it_starts(self):
         with scratch() as d:
