@@ -224,6 +224,7 @@ struct Model {
   size_t nx = 0;
   size_t nz = 0;
   bool log = false;  // --log: the model's messages were shown as they came
+  InterruptFlag interrupt = nullptr;  // a signal's flag, which ends a replay
   // The point last handed to the model and whether its event indicators (and with them every
   // level of the model) were evaluated there; a request at the same point sets nothing again.
   double pointTime = std::numeric_limits<double>::quiet_NaN();
@@ -332,19 +333,23 @@ struct Model {
     try {
       firstWarning = r.call + " at " + time_text(t);
       std::vector<std::string> said;
+      std::string problem;  // why the replay shows nothing
       if (!logSink.lastWarning.empty()) {
         said.push_back(logSink.lastWarning);
       } else if (!log) {
         ReplayRequest again = r;
         again.atPoint = false;  // the model is where the call left it
-        const ReplayOutcome o = replay_on_instance(fmi, c, again);
+        const ReplayOutcome o = replay_on_instance(fmi, c, again, interrupt);
         for (const auto& [status, text] : o.messages)
           if (status == fmiWarning) said.push_back(text);
         if (said.empty())
           for (const auto& [status, text] : o.messages) said.push_back(text);
+        if (!o.ended) problem = o.problem;
       }
       const std::string message = joined(message_lines(said), "; ");
-      firstWarning += message.empty() ? " (the model gave no message)" : ": " + cut_line(message);
+      firstWarning += !message.empty()  ? ": " + cut_line(message)
+                      : problem.empty() ? " (the model gave no message)"
+                                        : " (no message: " + problem + ")";
     } catch (...) {
     }
   }
@@ -486,6 +491,7 @@ class Run {
     logSink = LogSink{};
     logSink.print = s_.log;
     model_.log = s_.log;
+    model_.interrupt = s_.interrupt;
     model_.c = instantiate(s_.log ? fmiTrue : fmiFalse);
     if (model_.c == nullptr) {
       ReplayRequest instantiation;
@@ -610,7 +616,7 @@ class Run {
   // The replay of a failed call: on the run's instance where it may still be called
   // (fmiDiscard), else on a new one, which the library allows only once the run's is freed.
   ReplayOutcome replay_failure(const ReplayRequest& r) {
-    if (!r.fresh) return replay_on_instance(fmi_, model_.c, r);
+    if (!r.fresh) return replay_on_instance(fmi_, model_.c, r, s_.interrupt);
     terminate();
     const Reached reached = reached_;
     return run_replay([&]() -> fmiStatus {
@@ -636,7 +642,7 @@ class Run {
         fmi_.SetContinuousStates(c, r.states.data(), r.states.size());
       }
       return r.again(c);
-    });
+    }, s_.interrupt);
   }
 
   // The point of a call outside CVODE's callbacks: the time, and the states once the

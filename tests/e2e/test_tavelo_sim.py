@@ -316,6 +316,40 @@ def signals_caught(pid):
     return {n for n in range(1, 65) if mask >> (n - 1) & 1}
 
 
+def children_of(pid):
+    try:
+        with open(f"/proc/{pid}/task/{pid}/children") as f:
+            return [int(c) for c in f.read().split()]
+    except OSError:
+        return []
+
+
+def replay_child(sim, timeout=30.0):
+    """The replay process that the run sim has started."""
+    deadline = time.monotonic() + timeout
+    while not children_of(sim.pid):
+        if sim.poll() is not None or time.monotonic() > deadline:
+            raise AssertionError("the run started no replay")
+        time.sleep(0.001)
+    return children_of(sim.pid)[0]
+
+
+def wait_until_gone(pid, timeout=5.0):
+    """Waits until the process has ended (a zombie of a process that is no child of ours has)."""
+    deadline = time.monotonic() + timeout
+    while True:
+        try:
+            with open(f"/proc/{pid}/stat") as f:
+                if f.read().rsplit(")", 1)[1].split()[0] in ("Z", "X"):
+                    return
+        except OSError:
+            return
+        if time.monotonic() > deadline:
+            os.kill(pid, signal.SIGKILL)
+            raise AssertionError(f"process {pid} is still running")
+        time.sleep(0.01)
+
+
 class Interrupts(unittest.TestCase):
     """SIGINT and SIGTERM end a run after the step it is in: the model is terminated and freed,
     so its result file is whole; the summary says where and counts the file's rows; the exit
@@ -1124,6 +1158,47 @@ class FailureReports(unittest.TestCase):
                 self.assertRegex(done.stderr, rf"^tavelo-sim: fmiGetDerivatives returned {status} "
                                  rf"at t = 0\.2\d* s: {message} at t = 0\.2\d* s"
                                  + re.escape(note) + "\n$")
+
+    def test_a_signal_during_the_replay(self):
+        # The replay of the test model's failure never returns (scenario 8). A first signal
+        # ends the replay at once and the failure is reported without the model's report; a
+        # second one ends tavelo-sim by the signal, and its replay with it. Either way no
+        # process of the run is left, and its scratch folders go with it or with the next run.
+        # Two signals are sent while the run is stopped, so that it gets both before it acts.
+        for signals, status, note in [
+                ([signal.SIGINT], 1,
+                 " (the replay was interrupted by SIGINT; --log shows the model's messages)\n"),
+                ([signal.SIGINT, signal.SIGTERM], -signal.SIGTERM, None)]:
+            with self.subTest(signals=[s.name for s in signals]), scratch() as d:
+                tmp = os.path.join(d, "tmp")
+                os.mkdir(tmp)
+                sim = subprocess.Popen([SIM, "--set", "scenario=8", TEST_FMU], cwd=d,
+                                       env=dict(os.environ, TMPDIR=tmp), stdout=subprocess.PIPE,
+                                       stderr=subprocess.PIPE, text=True)
+                self.addCleanup(lambda: sim.poll() is not None or sim.kill())
+                replay = replay_child(sim)
+                began = time.monotonic()
+                sim.send_signal(signal.SIGSTOP)
+                _, stopped = os.waitpid(sim.pid, os.WUNTRACED)
+                self.assertTrue(os.WIFSTOPPED(stopped))
+                for sig in signals:
+                    sim.send_signal(sig)
+                sim.send_signal(signal.SIGCONT)
+                out, err = sim.communicate(timeout=60)
+                self.assertLess(time.monotonic() - began, 5.0)
+                self.assertEqual((sim.returncode, out), (status, ""), err)
+                if note is not None:
+                    self.assertRegex(err, r"^tavelo-sim: fmiGetDerivatives returned fmiError at "
+                                     r"t = 0\.2\d* s: the test model fails at t = 0\.2\d* s"
+                                     + re.escape(note) + "$")
+                    self.assertEqual(os.listdir(tmp), [])
+                else:
+                    self.assertEqual(err, "")
+                wait_until_gone(replay)
+                if note is None:  # what the killed run left, a later run removes
+                    done = run(["--stop", "0.1", TEST_FMU], d, tmpdir=tmp)
+                    self.assertEqual(done.returncode, 0, done.stderr)
+                    self.assertEqual(os.listdir(tmp), [])
 
     def test_warnings_are_counted_with_the_first_ones_message(self):
         # A description that claims 3 of the 4 states: every call that passes states warns
