@@ -862,9 +862,11 @@ class Run {
     std::vector<fmiValueReference> vr(model_.nx);
     call("fmiGetContinuousStates", fmi_.GetContinuousStates(model_.c, x.data(), model_.nx), t,
          GetStatesAgain{&fmi_, model_.nx});
+    // The states' names are only for the summary: without them they are numbered. After
+    // fmiFatal the instance may only be freed, and the run has failed.
     const fmiStatus references = fmi_.GetStateValueReferences(model_.c, vr.data(), model_.nx);
     if (references > fmiWarning) vr.clear();
-    if (references == fmiWarning)
+    if (references == fmiWarning || references == fmiFatal)
       call("fmiGetStateValueReferences", references, t, [this](fmiComponent c) {
         std::vector<fmiValueReference> out(model_.nx + 1);
         return fmi_.GetStateValueReferences(c, out.data(), model_.nx);

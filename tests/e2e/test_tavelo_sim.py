@@ -1141,23 +1141,26 @@ class FailureReports(unittest.TestCase):
 
     def test_a_replay_that_crashes_or_hangs_or_follows_fmiFatal(self):
         # The test model fails at 0.2 s with fmiError; made again with debug logging on, its
-        # call aborts (7) or never returns (8). After fmiFatal (9) the instance may only be
-        # freed: the test model aborts on any other call.
+        # call aborts (7) or never returns (8). After fmiFatal the instance may only be
+        # freed: the test model aborts on any other call. It returns fmiFatal from its
+        # derivatives at 0.2 s (9), or from the state references asked for at the end (10).
+        at = r"at t = 0\.2\d* s"
         cases = [
-            ("7", "fmiError", "the test model fails",
+            ("7", f"fmiGetDerivatives returned fmiError {at}: the test model fails {at}",
              " (the replay ended by signal 6 (Aborted); --log shows the model's messages)"),
-            ("8", "fmiError", "the test model fails",
+            ("8", f"fmiGetDerivatives returned fmiError {at}: the test model fails {at}",
              " (the replay did not end within 10 s; --log shows the model's messages)"),
-            ("9", "fmiFatal", "the test model fails fatally", ""),
+            ("9", f"fmiGetDerivatives returned fmiFatal {at}: the test model fails fatally {at}",
+             ""),
+            ("10", "fmiGetStateValueReferences returned fmiFatal: the test model fails fatally "
+             "at t = 1 s", ""),
         ]
-        for scenario, status, message, note in cases:
+        for scenario, failure, note in cases:
             with self.subTest(scenario=scenario), scratch() as d:
                 done = self.run_in(d, ["--set", "scenario=" + scenario, TEST_FMU])
                 self.assertEqual((done.returncode, done.stdout), (1, ""), done.stderr)
                 self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
-                self.assertRegex(done.stderr, rf"^tavelo-sim: fmiGetDerivatives returned {status} "
-                                 rf"at t = 0\.2\d* s: {message} at t = 0\.2\d* s"
-                                 + re.escape(note) + "\n$")
+                self.assertRegex(done.stderr, rf"^tavelo-sim: {failure}" + re.escape(note) + "\n$")
 
     def test_a_signal_during_the_replay(self):
         # The replay of the test model's failure never returns (scenario 8). A first signal
