@@ -178,9 +178,9 @@ class OutputGrid {
                     "the output interval %.17g s is no whole number of milliseconds", interval);
       throw HostError(text);
     }
-    // Far enough for any run, near enough that the millisecond counts stay exact.
-    constexpr double Farthest = 1e9;
-    if (!(std::fabs(start) <= Farthest && std::fabs(stop) <= Farthest))
+    // Far enough for any run, near enough that the millisecond counts stay exact. The command
+    // line's times are checked as it is read: these come from the model's default experiment.
+    if (!(std::fabs(start) <= FarthestTime && std::fabs(stop) <= FarthestTime))
       throw HostError("the start and stop times must lie within 1e9 s of 0 (the output grid "
                       "counts milliseconds)");
     step_ = *ms;
