@@ -1239,6 +1239,11 @@ class FailureReports(unittest.TestCase):
             quiet = self.run_in(d, ["--quiet", "--stop", "1", path])
             self.assertEqual((quiet.returncode, quiet.stdout, quiet.stderr),
                              (0, "", done.stderr))
+            # Each call that warns logs one warning with debug logging on: as many as counted.
+            logged = self.run_in(d, ["--log", "--stop", "1", path])
+            self.assertEqual(logged.returncode, 0, logged.stderr)
+            self.assertEqual(logged.stderr.count("[fmiWarning] "), count)
+            self.assertTrue(logged.stderr.endswith(done.stderr), logged.stderr[-300:])
 
 
 if __name__ == "__main__":
