@@ -258,9 +258,11 @@ class OutputGrid(unittest.TestCase):
     def test_intervals_that_are_no_whole_number_of_milliseconds(self):
         # An interval is taken as a whole number of milliseconds when it lies within a
         # billionth of its size of one: 0.002000000005 and 0.001999999995 lie 2.5e-9 of it
-        # from 2 ms, 0.002000000001 and 0.0019999999995 lie 5e-10 and 2.5e-10 from it.
+        # from 2 ms, 0.002000000001 and 0.0019999999995 lie 5e-10 and 2.5e-10 from it; just
+        # outside and inside, 0.0020000000021 and 0.0020000000019 lie 1.05e-9 and 0.95e-9.
         # None of the refusals may take longer than a moment, however small the interval.
-        rejected = ["0.0015", "1e-300", "5e-324", "0.0005", "0.002000000005", "0.001999999995"]
+        rejected = ["0.0015", "1e-300", "5e-324", "0.0005", "0.002000000005", "0.001999999995",
+                    "0.0020000000021"]
         with scratch() as d:
             for interval in rejected:
                 with self.subTest(interval=interval):
@@ -276,7 +278,7 @@ class OutputGrid(unittest.TestCase):
             done = run(["--interval", "1e300", FMU], d)
             self.assertEqual(done.returncode, 2, done.stderr)
             self.assertIn("--interval: 1e300 s is longer than 1e9 s", done.stderr)
-            for interval in ["0.002000000001", "0.0019999999995"]:
+            for interval in ["0.002000000001", "0.0019999999995", "0.0020000000019"]:
                 with self.subTest(interval=interval):
                     done = run(["--interval", interval, TEST_FMU], d)
                     self.assertEqual(done.returncode, 0, done.stderr)
