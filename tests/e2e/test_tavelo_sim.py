@@ -417,7 +417,13 @@ class Interrupts(unittest.TestCase):
                         self.assertFalse(os.path.exists(path), out)
                     else:
                         self.assertGreaterEqual(rows, 1)
-                        self.assertEqual(load_strictly(path)["data_2"].shape, (108, rows))
+                        data = load_strictly(path)["data_2"]
+                        self.assertEqual(data.shape, (108, rows))
+                        # The summary's end is where the rows end: its last millisecond has
+                        # its row (the file's times are floats, good to 1e-5 s at 100 s).
+                        end = float(re.search(r" to (\S+) s, interrupted", out).group(1))
+                        self.assertGreaterEqual(float(data[0, -1]), end - 1e-3 - 2e-5, out)
+                        self.assertLessEqual(float(data[0, -1]), end + 2e-5, out)
                     self.assertEqual(os.listdir(tmp), [])
 
     def test_quiet_prints_no_summary(self):
