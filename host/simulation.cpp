@@ -394,11 +394,15 @@ int roots(sunrealtype t, N_Vector y, sunrealtype* gout, void* data) {
 // CVODE's own messages: kept for the error report (and printed with --log).
 void cvode_messages(int code, const char* module, const char* function, char* message,
                     void* data) {
-  std::string& last = *static_cast<std::string*>(data);
-  last = std::string(module ? module : "CVODE") + " " + (function ? function : "") + ": " +
-         (message ? message : "");
-  if (logSink.print)
-    std::fprintf(stderr, "[%s] %s\n", code < 0 ? "error" : "warning", last.c_str());
+  try {
+    std::string& last = *static_cast<std::string*>(data);
+    last = std::string(module ? module : "CVODE") + " " + (function ? function : "") + ": " +
+           (message ? message : "");
+    if (logSink.print)
+      std::fprintf(stderr, "[%s] %s\n", code < 0 ? "error" : "warning", last.c_str());
+  } catch (...) {
+    // Out of memory: the message is lost; nothing may be thrown through CVODE.
+  }
 }
 
 // ---- SUNDIALS objects ----------------------------------------------------------------------
@@ -483,6 +487,8 @@ class Run {
     model_.nx = d.numberOfContinuousStates;
     model_.nz = d.numberOfEventIndicators;
     if (model_.nx == 0) throw HostError("the model has no continuous states to integrate");
+    // CVODE's callbacks then never allocate: nothing may be thrown through CVODE.
+    model_.pointStates.reserve(model_.nx);
 
     summary_.endTime = s_.start;
     if (interrupted()) return summary_;  // before anything is instantiated or written
