@@ -114,6 +114,9 @@ ParsedOptions parse_options(const std::vector<std::string>& arguments) {
     }
     const std::optional<double> number = parse_real(value.value);
     if (!number) return fail(name + ": \"" + value.value + "\" is not a finite number");
+    if ((name == "--start" || name == "--stop") && !(std::fabs(*number) <= FarthestTime))
+      return fail(name + ": " + value.value + " s lies farther than 1e9 s from 0 (the output "
+                  "grid counts milliseconds)");
     if (name == "--start") o.start = *number;
     if (name == "--stop") o.stop = *number;
     if (name == "--interval") {

@@ -39,6 +39,10 @@ ParsedOptions parse_options(const std::vector<std::string>& arguments);
 // number from 1 to 1e12 (1e9 s). Nothing for any other interval.
 std::optional<long long> interval_milliseconds(double seconds);
 
+// Start and stop times lie within this many seconds of 0: the output grid counts milliseconds,
+// exactly, as doubles.
+constexpr double FarthestTime = 1e9;
+
 // A finite double in the "C" format, the whole text; nothing when the text is not one.
 std::optional<double> parse_real(const std::string& text);
 

@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@ constexpr int ReplaySeconds = 10;               // a replay still running then i
 constexpr size_t ReplayOutputLimit = 1u << 20;  // bytes taken from the child at most
 constexpr size_t ReportLines = 20;              // lines of the model's report shown at most
 constexpr size_t ReportLineLength = 300;        // characters of one line at most
+constexpr int InterruptCheckMs = 100;           // how often a signal's flag is looked at
 
 // The child's end of the pipe and whether messages are captured (in the child only).
 int replayFd = -1;
@@ -64,8 +66,11 @@ void isolate_child(int pipeEnd) {
   replayFd = 3;
 }
 
-[[noreturn]] void child(int pipeEnd, const std::string& folder,
+[[noreturn]] void child(pid_t host, int pipeEnd, const std::string& folder,
                         const std::function<fmiStatus()>& body) {
+  // A host ended at once (a second signal, SIGKILL) takes its replay with it: a model that
+  // hangs would otherwise run on for ever.
+  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != host) _exit(4);
   std::signal(SIGPIPE, SIG_IGN);
   isolate_child(pipeEnd);
   if (chdir(folder.c_str()) != 0) _exit(4);
@@ -92,23 +97,39 @@ void remove_folder(const std::string& folder) {
   rmdir(folder.c_str());
 }
 
-// Reads what the child writes until it closes its end, the deadline passes or the limit is
-// reached. False when the child must be stopped.
-bool read_child(int fd, std::string& bytes, std::chrono::steady_clock::time_point deadline) {
+int interrupted_by(InterruptFlag interrupt) { return interrupt != nullptr ? *interrupt : 0; }
+
+std::string interrupted_text(int sig) {
+  return "the replay was interrupted by " +
+         (sig == SIGINT    ? std::string("SIGINT")
+          : sig == SIGTERM ? std::string("SIGTERM")
+                           : "signal " + std::to_string(sig));
+}
+
+enum class Read { Complete, Stop, Interrupted };
+
+// Reads what the child writes until it closes its end (Complete), the deadline passes or the
+// limit is reached (Stop), or a signal asks the run to end (Interrupted). The flag is looked
+// at whenever a signal breaks the wait, and at least every InterruptCheckMs.
+Read read_child(int fd, std::string& bytes, std::chrono::steady_clock::time_point deadline,
+                InterruptFlag interrupt) {
   char buffer[4096];
   for (;;) {
+    if (interrupted_by(interrupt) != 0) return Read::Interrupted;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
+    if (left.count() <= 0) return Read::Stop;
     pollfd p{fd, POLLIN, 0};
-    const int ready = poll(&p, 1, static_cast<int>(left.count()));
+    const int ready =
+        poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), InterruptCheckMs)));
     if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return false;
+    if (ready < 0) return Read::Stop;
+    if (ready == 0) continue;
     const ssize_t n = read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return true;  // the child closed its end
+    if (n <= 0) return Read::Complete;  // the child closed its end
     bytes.append(buffer, static_cast<size_t>(n));
-    if (bytes.size() > ReplayOutputLimit) return false;
+    if (bytes.size() > ReplayOutputLimit) return Read::Stop;
   }
 }
 
@@ -130,11 +151,20 @@ int reap(pid_t pid, std::chrono::steady_clock::time_point deadline, bool stop) {
 
 }  // namespace
 
-ReplayOutcome run_replay(const std::function<fmiStatus()>& body) noexcept {
+ReplayOutcome run_replay(const std::function<fmiStatus()>& body,
+                         InterruptFlag interrupt) noexcept {
   ReplayOutcome outcome;
   try {
+    if (const int sig = interrupted_by(interrupt); sig != 0) {
+      outcome.problem = interrupted_text(sig);
+      return outcome;
+    }
+    // Named like the scratch folder of the FMU's binary, after the host's pid: where the host
+    // is killed during the replay, a later run removes it.
+    const pid_t host = getpid();
     const char* tmp = std::getenv("TMPDIR");
-    std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/tavelo-sim-replay-XXXXXX";
+    std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/tavelo-sim-" +
+                         std::to_string(host) + "-XXXXXX";
     if (mkdtemp(folder.data()) == nullptr) {
       outcome.problem = std::string("no folder for the replay: ") + std::strerror(errno);
       return outcome;
@@ -148,7 +178,7 @@ ReplayOutcome run_replay(const std::function<fmiStatus()>& body) noexcept {
     const pid_t pid = fork();
     if (pid == 0) {
       close(pipeFds[0]);
-      child(pipeFds[1], folder, body);
+      child(host, pipeFds[1], folder, body);
     }
     close(pipeFds[1]);
     if (pid < 0) {
@@ -159,10 +189,15 @@ ReplayOutcome run_replay(const std::function<fmiStatus()>& body) noexcept {
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(ReplaySeconds);
     std::string bytes;
-    const bool complete = read_child(pipeFds[0], bytes, deadline);
+    const Read read = read_child(pipeFds[0], bytes, deadline, interrupt);
+    const bool complete = read == Read::Complete;
     close(pipeFds[0]);
     const int wait = reap(pid, deadline, !complete);
     remove_folder(folder);
+    if (read == Read::Interrupted) {
+      outcome.problem = interrupted_text(interrupted_by(interrupt));
+      return outcome;
+    }
 
     std::string setupFailure;
     size_t at = 0;
@@ -211,8 +246,8 @@ void replay_message(fmiStatus status, const std::string& text) {
   if (capturing) write_record('M', std::string(1, status_digit(status)) + text);
 }
 
-ReplayOutcome replay_on_instance(const FmiFunctions& fmi, fmiComponent c,
-                                 const ReplayRequest& r) {
+ReplayOutcome replay_on_instance(const FmiFunctions& fmi, fmiComponent c, const ReplayRequest& r,
+                                 InterruptFlag interrupt) {
   return run_replay([&]() {
     fmi.SetDebugLogging(c, fmiTrue);
     replay_capture(true);
@@ -221,7 +256,7 @@ ReplayOutcome replay_on_instance(const FmiFunctions& fmi, fmiComponent c,
       fmi.SetContinuousStates(c, r.states.data(), r.states.size());
     }
     return r.again(c);
-  });
+  }, interrupt);
 }
 
 std::vector<std::string> message_lines(const std::vector<std::string>& messages) {

@@ -6,6 +6,7 @@
 // streams on /dev/null and every other file of the host closed.
 #pragma once
 
+#include <csignal>
 #include <functional>
 #include <string>
 #include <utility>
@@ -23,10 +24,16 @@ struct ReplayOutcome {
   std::string problem;
 };
 
+// A signal handler's flag (see SimulationSettings::interrupt): once it holds a signal's number
+// no replay starts, and one under way is ended. Null: none.
+using InterruptFlag = const volatile std::sig_atomic_t*;
+
 // Runs body in a child process and returns what it reported. body runs the replay: it calls
 // replay_capture(true) right before the call of interest and returns that call's status; it
-// may call replay_setup_failed instead when the calls that lead to it fail. Never throws.
-ReplayOutcome run_replay(const std::function<fmiStatus()>& body) noexcept;
+// may call replay_setup_failed instead when the calls that lead to it fail. The child ends
+// with the host. Never throws.
+ReplayOutcome run_replay(const std::function<fmiStatus()>& body,
+                         InterruptFlag interrupt) noexcept;
 
 // In the child: whether the model's messages from now on belong to the report.
 void replay_capture(bool on);
@@ -51,7 +58,8 @@ struct ReplayRequest {
 
 // The replay on the run's own instance (after fmiDiscard or fmiWarning, which leave it
 // usable): debug logging on, the point set, the call made again, all on the child's copy.
-ReplayOutcome replay_on_instance(const FmiFunctions& fmi, fmiComponent c, const ReplayRequest& r);
+ReplayOutcome replay_on_instance(const FmiFunctions& fmi, fmiComponent c, const ReplayRequest& r,
+                                 InterruptFlag interrupt);
 
 // The lines of the model's messages, without empty lines and trailing blanks.
 std::vector<std::string> message_lines(const std::vector<std::string>& messages);

@@ -178,9 +178,9 @@ class OutputGrid {
                     "the output interval %.17g s is no whole number of milliseconds", interval);
       throw HostError(text);
     }
-    // Far enough for any run, near enough that the millisecond counts stay exact.
-    constexpr double Farthest = 1e9;
-    if (!(std::fabs(start) <= Farthest && std::fabs(stop) <= Farthest))
+    // Far enough for any run, near enough that the millisecond counts stay exact. The command
+    // line's times are checked as it is read: these come from the model's default experiment.
+    if (!(std::fabs(start) <= FarthestTime && std::fabs(stop) <= FarthestTime))
       throw HostError("the start and stop times must lie within 1e9 s of 0 (the output grid "
                       "counts milliseconds)");
     step_ = *ms;
@@ -224,6 +224,7 @@ struct Model {
   size_t nx = 0;
   size_t nz = 0;
   bool log = false;  // --log: the model's messages were shown as they came
+  InterruptFlag interrupt = nullptr;  // a signal's flag, which ends a replay
   // The point last handed to the model and whether its event indicators (and with them every
   // level of the model) were evaluated there; a request at the same point sets nothing again.
   double pointTime = std::numeric_limits<double>::quiet_NaN();
@@ -332,19 +333,23 @@ struct Model {
     try {
       firstWarning = r.call + " at " + time_text(t);
       std::vector<std::string> said;
+      std::string problem;  // why the replay shows nothing
       if (!logSink.lastWarning.empty()) {
         said.push_back(logSink.lastWarning);
       } else if (!log) {
         ReplayRequest again = r;
         again.atPoint = false;  // the model is where the call left it
-        const ReplayOutcome o = replay_on_instance(fmi, c, again);
+        const ReplayOutcome o = replay_on_instance(fmi, c, again, interrupt);
         for (const auto& [status, text] : o.messages)
           if (status == fmiWarning) said.push_back(text);
         if (said.empty())
           for (const auto& [status, text] : o.messages) said.push_back(text);
+        if (!o.ended) problem = o.problem;
       }
       const std::string message = joined(message_lines(said), "; ");
-      firstWarning += message.empty() ? " (the model gave no message)" : ": " + cut_line(message);
+      firstWarning += !message.empty()  ? ": " + cut_line(message)
+                      : problem.empty() ? " (the model gave no message)"
+                                        : " (no message: " + problem + ")";
     } catch (...) {
     }
   }
@@ -389,11 +394,15 @@ int roots(sunrealtype t, N_Vector y, sunrealtype* gout, void* data) {
 // CVODE's own messages: kept for the error report (and printed with --log).
 void cvode_messages(int code, const char* module, const char* function, char* message,
                     void* data) {
-  std::string& last = *static_cast<std::string*>(data);
-  last = std::string(module ? module : "CVODE") + " " + (function ? function : "") + ": " +
-         (message ? message : "");
-  if (logSink.print)
-    std::fprintf(stderr, "[%s] %s\n", code < 0 ? "error" : "warning", last.c_str());
+  try {
+    std::string& last = *static_cast<std::string*>(data);
+    last = std::string(module ? module : "CVODE") + " " + (function ? function : "") + ": " +
+           (message ? message : "");
+    if (logSink.print)
+      std::fprintf(stderr, "[%s] %s\n", code < 0 ? "error" : "warning", last.c_str());
+  } catch (...) {
+    // Out of memory: the message is lost; nothing may be thrown through CVODE.
+  }
 }
 
 // ---- SUNDIALS objects ----------------------------------------------------------------------
@@ -478,6 +487,8 @@ class Run {
     model_.nx = d.numberOfContinuousStates;
     model_.nz = d.numberOfEventIndicators;
     if (model_.nx == 0) throw HostError("the model has no continuous states to integrate");
+    // CVODE's callbacks then never allocate: nothing may be thrown through CVODE.
+    model_.pointStates.reserve(model_.nx);
 
     summary_.endTime = s_.start;
     if (interrupted()) return summary_;  // before anything is instantiated or written
@@ -486,6 +497,7 @@ class Run {
     logSink = LogSink{};
     logSink.print = s_.log;
     model_.log = s_.log;
+    model_.interrupt = s_.interrupt;
     model_.c = instantiate(s_.log ? fmiTrue : fmiFalse);
     if (model_.c == nullptr) {
       ReplayRequest instantiation;
@@ -610,7 +622,7 @@ class Run {
   // The replay of a failed call: on the run's instance where it may still be called
   // (fmiDiscard), else on a new one, which the library allows only once the run's is freed.
   ReplayOutcome replay_failure(const ReplayRequest& r) {
-    if (!r.fresh) return replay_on_instance(fmi_, model_.c, r);
+    if (!r.fresh) return replay_on_instance(fmi_, model_.c, r, s_.interrupt);
     terminate();
     const Reached reached = reached_;
     return run_replay([&]() -> fmiStatus {
@@ -636,7 +648,7 @@ class Run {
         fmi_.SetContinuousStates(c, r.states.data(), r.states.size());
       }
       return r.again(c);
-    });
+    }, s_.interrupt);
   }
 
   // The point of a call outside CVODE's callbacks: the time, and the states once the
@@ -856,9 +868,11 @@ class Run {
     std::vector<fmiValueReference> vr(model_.nx);
     call("fmiGetContinuousStates", fmi_.GetContinuousStates(model_.c, x.data(), model_.nx), t,
          GetStatesAgain{&fmi_, model_.nx});
+    // The states' names are only for the summary: without them they are numbered. After
+    // fmiFatal the instance may only be freed, and the run has failed.
     const fmiStatus references = fmi_.GetStateValueReferences(model_.c, vr.data(), model_.nx);
     if (references > fmiWarning) vr.clear();
-    if (references == fmiWarning)
+    if (references == fmiWarning || references == fmiFatal)
       call("fmiGetStateValueReferences", references, t, [this](fmiComponent c) {
         std::vector<fmiValueReference> out(model_.nx + 1);
         return fmi_.GetStateValueReferences(c, out.data(), model_.nx);

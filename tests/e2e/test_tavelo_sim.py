@@ -259,9 +259,11 @@ class OutputGrid(unittest.TestCase):
     def test_intervals_that_are_no_whole_number_of_milliseconds(self):
         # An interval is taken as a whole number of milliseconds when it lies within a
         # billionth of its size of one: 0.002000000005 and 0.001999999995 lie 2.5e-9 of it
-        # from 2 ms, 0.002000000001 and 0.0019999999995 lie 5e-10 and 2.5e-10 from it.
+        # from 2 ms, 0.002000000001 and 0.0019999999995 lie 5e-10 and 2.5e-10 from it; just
+        # outside and inside, 0.0020000000021 and 0.0020000000019 lie 1.05e-9 and 0.95e-9.
         # None of the refusals may take longer than a moment, however small the interval.
-        rejected = ["0.0015", "1e-300", "5e-324", "0.0005", "0.002000000005", "0.001999999995"]
+        rejected = ["0.0015", "1e-300", "5e-324", "0.0005", "0.002000000005", "0.001999999995",
+                    "0.0020000000021"]
         with scratch() as d:
             for interval in rejected:
                 with self.subTest(interval=interval):
@@ -277,18 +279,30 @@ class OutputGrid(unittest.TestCase):
             done = run(["--interval", "1e300", FMU], d)
             self.assertEqual(done.returncode, 2, done.stderr)
             self.assertIn("--interval: 1e300 s is longer than 1e9 s", done.stderr)
-            for interval in ["0.002000000001", "0.0019999999995"]:
+            for interval in ["0.002000000001", "0.0019999999995", "0.0020000000019"]:
                 with self.subTest(interval=interval):
                     done = run(["--interval", interval, TEST_FMU], d)
                     self.assertEqual(done.returncode, 0, done.stderr)
                     self.assertIn("output points     500 (every 0.002 s)", done.stdout)
 
     def test_times_too_far_for_the_grid_end_the_run_at_once(self):
+        # A bad command line; 1e9 s itself is near enough.
         with scratch() as d:
-            done = subprocess.run([SIM, "--start", "1e300", "--stop", "2e300", FMU], cwd=d,
-                                  capture_output=True, text=True, timeout=10)
-            self.assertEqual(done.returncode, 1, done.stderr)
-            self.assertIn("the start and stop times must lie within 1e9 s of 0", done.stderr)
+            for args in [["--start", "1e300", "--stop", "2e300"], ["--stop", "1000000000.001"],
+                         ["--start", "-1000000000.001", "--stop", "0"]]:
+                with self.subTest(args=args):
+                    done = subprocess.run([SIM, *args, FMU], cwd=d, capture_output=True,
+                                          text=True, timeout=10)
+                    self.assertEqual(done.returncode, 2, done.stderr)
+                    self.assertRegex(done.stderr, r"^tavelo-sim: --st(art|op): \S+ s lies farther "
+                                     r"than 1e9 s from 0 \(the output grid counts milliseconds\) "
+                                     r"\(see tavelo-sim --help\)\n$")
+            for args in [["--start", "999999999.9", "--stop", "1e9"],
+                         ["--start", "-1e9", "--stop", "-999999999.9"]]:
+                with self.subTest(args=args):
+                    done = run(args + [TEST_FMU], d)
+                    self.assertEqual(done.returncode, 0, done.stderr)
+                    self.assertIn("output points     100 (every 0.001 s)", done.stdout)
 
     def test_rows_are_counted_only_in_a_file_this_run_wrote(self):
         with scratch() as d:
@@ -315,6 +329,40 @@ def signals_caught(pid):
     except (OSError, AttributeError):
         return set()
     return {n for n in range(1, 65) if mask >> (n - 1) & 1}
+
+
+def children_of(pid):
+    try:
+        with open(f"/proc/{pid}/task/{pid}/children") as f:
+            return [int(c) for c in f.read().split()]
+    except OSError:
+        return []
+
+
+def replay_child(sim, timeout=30.0):
+    """The replay process that the run sim has started."""
+    deadline = time.monotonic() + timeout
+    while not children_of(sim.pid):
+        if sim.poll() is not None or time.monotonic() > deadline:
+            raise AssertionError("the run started no replay")
+        time.sleep(0.001)
+    return children_of(sim.pid)[0]
+
+
+def wait_until_gone(pid, timeout=5.0):
+    """Waits until the process has ended (a zombie of a process that is no child of ours has)."""
+    deadline = time.monotonic() + timeout
+    while True:
+        try:
+            with open(f"/proc/{pid}/stat") as f:
+                if f.read().rsplit(")", 1)[1].split()[0] in ("Z", "X"):
+                    return
+        except OSError:
+            return
+        if time.monotonic() > deadline:
+            os.kill(pid, signal.SIGKILL)
+            raise AssertionError(f"process {pid} is still running")
+        time.sleep(0.01)
 
 
 class Interrupts(unittest.TestCase):
@@ -370,7 +418,13 @@ class Interrupts(unittest.TestCase):
                         self.assertFalse(os.path.exists(path), out)
                     else:
                         self.assertGreaterEqual(rows, 1)
-                        self.assertEqual(load_strictly(path)["data_2"].shape, (108, rows))
+                        data = load_strictly(path)["data_2"]
+                        self.assertEqual(data.shape, (108, rows))
+                        # The summary's end is where the rows end: its last millisecond has
+                        # its row (the file's times are floats, good to 1e-5 s at 100 s).
+                        end = float(re.search(r" to (\S+) s, interrupted", out).group(1))
+                        self.assertGreaterEqual(float(data[0, -1]), end - 1e-3 - 2e-5, out)
+                        self.assertLessEqual(float(data[0, -1]), end + 2e-5, out)
                     self.assertEqual(os.listdir(tmp), [])
 
     def test_quiet_prints_no_summary(self):
@@ -1194,23 +1248,67 @@ class FailureReports(unittest.TestCase):
 
     def test_a_replay_that_crashes_or_hangs_or_follows_fmiFatal(self):
         # The test model fails at 0.2 s with fmiError; made again with debug logging on, its
-        # call aborts (7) or never returns (8). After fmiFatal (9) the instance may only be
-        # freed: the test model aborts on any other call.
+        # call aborts (7) or never returns (8). After fmiFatal the instance may only be
+        # freed: the test model aborts on any other call. It returns fmiFatal from its
+        # derivatives at 0.2 s (9), or from the state references asked for at the end (10).
+        at = r"at t = 0\.2\d* s"
         cases = [
-            ("7", "fmiError", "the test model fails",
+            ("7", f"fmiGetDerivatives returned fmiError {at}: the test model fails {at}",
              " (the replay ended by signal 6 (Aborted); --log shows the model's messages)"),
-            ("8", "fmiError", "the test model fails",
+            ("8", f"fmiGetDerivatives returned fmiError {at}: the test model fails {at}",
              " (the replay did not end within 10 s; --log shows the model's messages)"),
-            ("9", "fmiFatal", "the test model fails fatally", ""),
+            ("9", f"fmiGetDerivatives returned fmiFatal {at}: the test model fails fatally {at}",
+             ""),
+            ("10", "fmiGetStateValueReferences returned fmiFatal: the test model fails fatally "
+             "at t = 1 s", ""),
         ]
-        for scenario, status, message, note in cases:
+        for scenario, failure, note in cases:
             with self.subTest(scenario=scenario), scratch() as d:
                 done = self.run_in(d, ["--set", "scenario=" + scenario, TEST_FMU])
                 self.assertEqual((done.returncode, done.stdout), (1, ""), done.stderr)
                 self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
-                self.assertRegex(done.stderr, rf"^tavelo-sim: fmiGetDerivatives returned {status} "
-                                 rf"at t = 0\.2\d* s: {message} at t = 0\.2\d* s"
-                                 + re.escape(note) + "\n$")
+                self.assertRegex(done.stderr, rf"^tavelo-sim: {failure}" + re.escape(note) + "\n$")
+
+    def test_a_signal_during_the_replay(self):
+        # The replay of the test model's failure never returns (scenario 8). A first signal
+        # ends the replay at once and the failure is reported without the model's report; a
+        # second one ends tavelo-sim by the signal, and its replay with it. Either way no
+        # process of the run is left, and its scratch folders go with it or with the next run.
+        # Two signals are sent while the run is stopped, so that it gets both before it acts.
+        for signals, status, note in [
+                ([signal.SIGINT], 1,
+                 " (the replay was interrupted by SIGINT; --log shows the model's messages)\n"),
+                ([signal.SIGINT, signal.SIGTERM], -signal.SIGTERM, None)]:
+            with self.subTest(signals=[s.name for s in signals]), scratch() as d:
+                tmp = os.path.join(d, "tmp")
+                os.mkdir(tmp)
+                sim = subprocess.Popen([SIM, "--set", "scenario=8", TEST_FMU], cwd=d,
+                                       env=dict(os.environ, TMPDIR=tmp), stdout=subprocess.PIPE,
+                                       stderr=subprocess.PIPE, text=True)
+                self.addCleanup(lambda: sim.poll() is not None or sim.kill())
+                replay = replay_child(sim)
+                began = time.monotonic()
+                sim.send_signal(signal.SIGSTOP)
+                _, stopped = os.waitpid(sim.pid, os.WUNTRACED)
+                self.assertTrue(os.WIFSTOPPED(stopped))
+                for sig in signals:
+                    sim.send_signal(sig)
+                sim.send_signal(signal.SIGCONT)
+                out, err = sim.communicate(timeout=60)
+                self.assertLess(time.monotonic() - began, 5.0)
+                self.assertEqual((sim.returncode, out), (status, ""), err)
+                if note is not None:
+                    self.assertRegex(err, r"^tavelo-sim: fmiGetDerivatives returned fmiError at "
+                                     r"t = 0\.2\d* s: the test model fails at t = 0\.2\d* s"
+                                     + re.escape(note) + "$")
+                    self.assertEqual(os.listdir(tmp), [])
+                else:
+                    self.assertEqual(err, "")
+                wait_until_gone(replay)
+                if note is None:  # what the killed run left, a later run removes
+                    done = run(["--stop", "0.1", TEST_FMU], d, tmpdir=tmp)
+                    self.assertEqual(done.returncode, 0, done.stderr)
+                    self.assertEqual(os.listdir(tmp), [])
 
     def test_warnings_are_counted_with_the_first_ones_message(self):
         # A description that claims 3 of the 4 states: every call that passes states warns
@@ -1236,6 +1334,11 @@ class FailureReports(unittest.TestCase):
             quiet = self.run_in(d, ["--quiet", "--stop", "1", path])
             self.assertEqual((quiet.returncode, quiet.stdout, quiet.stderr),
                              (0, "", done.stderr))
+            # Each call that warns logs one warning with debug logging on: as many as counted.
+            logged = self.run_in(d, ["--log", "--stop", "1", path])
+            self.assertEqual(logged.returncode, 0, logged.stderr)
+            self.assertEqual(logged.stderr.count("[fmiWarning] "), count)
+            self.assertTrue(logged.stderr.endswith(done.stderr), logged.stderr[-300:])
 
 
 if __name__ == "__main__":

@@ -18,6 +18,7 @@
 //   7, 8 like 3, but asked for its derivatives there with debug logging on (a host replaying
 //     the failed call to see the model's messages) the model aborts (7) or never returns (8)
 //   9 like 3 with fmiFatal, after which every call but the free of the instance aborts
+//   10 the ball, but fmiGetStateValueReferences returns fmiFatal, with the same consequence
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -111,6 +112,7 @@ void derivatives(const Instance& m, double dx[2]) {
     case 7:
     case 8:
     case 9:
+    case 10:
       dx[0] = m.v;
       dx[1] = -m.g;
       break;
@@ -356,8 +358,14 @@ TEST_EXPORT fmiStatus TestModel_fmiGetNominalContinuousStates(fmiComponent, fmiR
   return fmiOK;
 }
 
-TEST_EXPORT fmiStatus TestModel_fmiGetStateValueReferences(fmiComponent, fmiValueReference vr[],
+TEST_EXPORT fmiStatus TestModel_fmiGetStateValueReferences(fmiComponent c, fmiValueReference vr[],
                                                           size_t nx) {
+  Instance& m = *of(c);
+  if (m.scenario == 10) {
+    log(fmiFatal, "the test model fails fatally at t = %g s", m.time);
+    m.fatal = true;
+    return fmiFatal;
+  }
   for (size_t i = 0; i < nx; ++i) vr[i] = static_cast<fmiValueReference>(i);
   return fmiOK;
 }
