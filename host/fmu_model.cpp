@@ -239,14 +239,16 @@ pid_t scratch_owner(const char* name) {
   return pid;
 }
 
-// What the host puts into its scratch folder: the binary, "<model identifier>.so".
-bool is_unpacked_binary(const std::string& name) {
+// What a run leaves in a scratch folder: the binary, "<model identifier>.so", or the result
+// file of a replay's instance, "dsres.mat".
+bool is_scratch_file(const std::string& name) {
+  if (name == "dsres.mat") return true;
   return name.size() > 3 && name.compare(name.size() - 3, 3, ".so") == 0 &&
          is_c_identifier(name.substr(0, name.size() - 3));
 }
 
-// Removes the scratch folders of this user whose process is gone, and in them only the
-// binaries the host puts there; a folder that holds anything else stays. Symbolic links are
+// Removes the scratch folders of this user whose process is gone, and in them only the files
+// the host puts there; a folder that holds anything else stays. Symbolic links are
 // never followed. Nothing here is an error: a folder that cannot be removed stays.
 void remove_stale_scratch_folders(const std::string& base) {
   DIR* tmp = opendir(base.c_str());
@@ -270,7 +272,7 @@ void remove_stale_scratch_folders(const std::string& base) {
     }
     while (const dirent* file = readdir(files)) {
       struct stat fileStat;
-      if (is_unpacked_binary(file->d_name) &&
+      if (is_scratch_file(file->d_name) &&
           fstatat(folder, file->d_name, &fileStat, AT_SYMLINK_NOFOLLOW) == 0 &&
           S_ISREG(fileStat.st_mode) && fileStat.st_uid == geteuid())
         unlinkat(folder, file->d_name, 0);

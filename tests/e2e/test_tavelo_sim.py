@@ -974,6 +974,8 @@ class ScratchFolders(unittest.TestCase):
 
             removed = [folder(f"tavelo-sim-{gone}-a1B2c3", "Tavelo.so"),
                        folder(f"tavelo-sim-{gone}-empty0"),
+                       # a replay's instance killed with the run leaves its result file
+                       folder(f"tavelo-sim-{gone}-replay", "dsres.mat"),
                        folder("tavelo-sim-4194305-Zz9999", "Other_model.so")]
             kept = {
                 folder(f"tavelo-sim-{live}-a1B2c3", "Tavelo.so"): ["Tavelo.so"],
@@ -984,6 +986,8 @@ class ScratchFolders(unittest.TestCase):
                 folder("tavelo-sim-a1B2c3", "Tavelo.so"): ["Tavelo.so"],
                 folder(f"tavelo-sim-{gone}-lib000", "libc.so.6", "Tavelo.so.bak"):
                     ["Tavelo.so.bak", "libc.so.6"],
+                folder(f"tavelo-sim-{gone}-mat000", "dsres.mat", "dsres.mat.bak"):
+                    ["dsres.mat.bak"],
             }
             target = folder("elsewhere", "Tavelo.so")
             os.symlink(target, os.path.join(tmp, f"tavelo-sim-{gone}-link00"))
