@@ -415,7 +415,7 @@ Fmu::Fmu(const std::string& path, const BeforeLoad& beforeLoad) {
   // The loader needs a file: a private folder, removed again as soon as the library is loaded.
   const std::string base = scratch_base();
   remove_stale_scratch_folders(base);
-  std::string folder = base + "/" + ScratchPrefix + std::to_string(getpid()) + "-XXXXXX";
+  std::string folder = scratch_folder_template();
   if (mkdtemp(folder.data()) == nullptr)
     throw HostError("cannot make a folder for the FMU's binary in " + base + ": " +
                     std::strerror(errno));
@@ -468,6 +468,10 @@ Fmu::Fmu(const std::string& path, const BeforeLoad& beforeLoad) {
 
 Fmu::~Fmu() {
   if (handle_ != nullptr) dlclose(handle_);
+}
+
+std::string scratch_folder_template() {
+  return scratch_base() + "/" + ScratchPrefix + std::to_string(getpid()) + "-XXXXXX";
 }
 
 const char* status_name(fmiStatus status) {

@@ -94,3 +94,7 @@ class Fmu {
 };
 
 const char* status_name(fmiStatus status);
+
+// The mkdtemp template of a scratch folder: <TMPDIR>/tavelo-sim-<pid>-XXXXXX (/tmp without
+// TMPDIR). The pid lets a later run remove the folder once this process is gone.
+std::string scratch_folder_template();

@@ -162,9 +162,7 @@ ReplayOutcome run_replay(const std::function<fmiStatus()>& body,
     // Named like the scratch folder of the FMU's binary, after the host's pid: where the host
     // is killed during the replay, a later run removes it.
     const pid_t host = getpid();
-    const char* tmp = std::getenv("TMPDIR");
-    std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/tavelo-sim-" +
-                         std::to_string(host) + "-XXXXXX";
+    std::string folder = scratch_folder_template();
     if (mkdtemp(folder.data()) == nullptr) {
       outcome.problem = std::string("no folder for the replay: ") + std::strerror(errno);
       return outcome;
