@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "anchors.h"
-#include "host/fmu_model.h"
+#include "host/fmi_library.h"
+#include "host/fmu_archive.h"
+#include "host/model_description.h"
 #include "host/simulation.h"
 #include "runtime/lapack.h"
 #include "tests/unit/mat4_reader.h"
@@ -40,9 +42,22 @@ class InScratch {
   std::filesystem::path previous_;
 };
 
-const Fmu& tavelo_fmu() {
-  static const Fmu fmu(TAVELO_FMU_PATH);
+// Tavelo.fmu, unpacked and loaded once.
+struct LoadedFmu {
+  FmuArchive archive{TAVELO_FMU_PATH};
+  ModelDescription description = parse_model_description(archive.model_description());
+  FmiLibrary library{archive, description.modelIdentifier};
+
+  const FmiFunctions& fmi() const { return library.functions(); }
+};
+
+const LoadedFmu& tavelo_fmu() {
+  static const LoadedFmu fmu;
   return fmu;
+}
+
+SimulationSummary simulate(const LoadedFmu& fmu, const SimulationSettings& settings) {
+  return simulate(fmu.fmi(), fmu.description, {}, settings);
 }
 
 SimulationSettings default_experiment() {
@@ -103,7 +118,7 @@ void quiet_logger(fmiComponent, fmiString, fmiStatus, fmiString, fmiString, ...)
 class Instance {
  public:
   Instance() : fmi_(tavelo_fmu().fmi()) {
-    const ModelDescription& d = tavelo_fmu().description();
+    const ModelDescription& d = tavelo_fmu().description;
     c_ = fmi_.InstantiateModel("bench", d.guid.c_str(), {quiet_logger, std::calloc, std::free},
                                fmiFalse);
     fmiEventInfo info{};
@@ -283,7 +298,7 @@ BENCHMARK(BM_BareFrictionSolve);
 // The default experiment (0 to 10 s, rows every millisecond) through tavelo-sim's loop.
 void BM_DefaultExperiment(benchmark::State& state) {
   InScratch here;
-  const Fmu& fmu = tavelo_fmu();
+  const LoadedFmu& fmu = tavelo_fmu();
   long steps = 0;
   for (auto _ : state) steps = simulate(fmu, default_experiment()).steps;
   state.counters["steps"] = static_cast<double>(steps);

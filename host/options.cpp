@@ -48,95 +48,109 @@ std::optional<long long> interval_milliseconds(double seconds) {
 
 namespace {
 
-// The value of an option: "--name=value" or "--name value".
-struct OptionValue {
-  bool present = false;
-  std::string value;
-};
+bool is_flag(const std::string& name) {
+  return name == "--log" || name == "--quiet" || name == "--help" || name == "--version";
+}
+
+bool takes_value(const std::string& name) {
+  return name == "--start" || name == "--stop" || name == "--interval" || name == "--tolerance" ||
+         name == "--set" || name == "--result-dir";
+}
+
+void set_flag(const std::string& name, Options& o) {
+  bool& target = name == "--log" ? o.log : name == "--quiet" ? o.quiet
+               : name == "--help" ? o.help : o.version;
+  target = true;
+}
+
+// A time, the output interval or the tolerance; an error text, empty when the value is right.
+std::string set_number(const std::string& name, const std::string& value, Options& o) {
+  const std::optional<double> number = parse_real(value);
+  if (!number) return name + ": \"" + value + "\" is not a finite number";
+  if ((name == "--start" || name == "--stop") && !(std::fabs(*number) <= FarthestTime))
+    return name + ": " + value + " s lies farther than 1e9 s from 0 (the output grid counts "
+           "milliseconds)";
+  if (name == "--start") o.start = *number;
+  if (name == "--stop") o.stop = *number;
+  if (name == "--interval") {
+    if (*number <= 0.0) return "--interval must be greater than 0";
+    const std::optional<long long> ms = interval_milliseconds(*number);
+    if (!ms)
+      return "--interval: " + value + " s is " +
+             (*number > 1e9 ? std::string("longer than 1e9 s")
+                            : "no whole number of milliseconds (the model records its result "
+                              "on the millisecond grid)");
+    o.interval = static_cast<double>(*ms) / 1000.0;
+  }
+  if (name == "--tolerance") {
+    if (*number <= 0.0 || *number >= 1.0) return "--tolerance must lie between 0 and 1";
+    o.tolerance = *number;
+  }
+  return {};
+}
+
+// An option with its value; an error text, empty when the value is right.
+std::string set_option(const std::string& name, const std::string& value, Options& o) {
+  if (name == "--set") {
+    const size_t at = value.find('=');
+    if (at == std::string::npos || at == 0)
+      return "--set needs NAME=VALUE, not \"" + value + "\"";
+    o.assignments.push_back({value.substr(0, at), value.substr(at + 1)});
+    return {};
+  }
+  if (name == "--result-dir") {
+    if (value.empty()) return "--result-dir needs a directory";
+    o.resultDirectory = value;
+    return {};
+  }
+  return set_number(name, value, o);
+}
+
+// The FMU, an argument that is no option; an error text, empty when it is right.
+std::string set_fmu(const std::string& argument, bool endOfOptions, Options& o) {
+  if (argument.size() > 1 && argument[0] == '-' && !endOfOptions)
+    return "unknown option " + argument;
+  if (!o.fmuPath.empty()) return "more than one FMU given: " + argument;
+  o.fmuPath = argument;
+  return {};
+}
+
+// One argument, with the next one as an option's value ("--name value"; also "--name=value");
+// an error text, empty when it is right.
+std::string parse_argument(const std::vector<std::string>& arguments, size_t& i,
+                           bool& endOfOptions, Options& o) {
+  const std::string& argument = arguments[i];
+  if (endOfOptions || argument.size() < 2 || argument.compare(0, 2, "--") != 0)
+    return set_fmu(argument, endOfOptions, o);
+  if (argument == "--") {
+    endOfOptions = true;
+    return {};
+  }
+  const size_t equals = argument.find('=');
+  const std::string name = argument.substr(0, equals);
+  if (is_flag(name)) {
+    if (equals != std::string::npos) return name + " takes no value";
+    set_flag(name, o);
+    return {};
+  }
+  if (!takes_value(name)) return "unknown option " + name;
+  if (equals != std::string::npos) return set_option(name, argument.substr(equals + 1), o);
+  if (i + 1 < arguments.size()) return set_option(name, arguments[++i], o);
+  return name + " needs a value";
+}
 
 }  // namespace
 
 ParsedOptions parse_options(const std::vector<std::string>& arguments) {
   ParsedOptions parsed;
   Options& o = parsed.options;
-  auto fail = [&](const std::string& message) {
-    parsed.error = message;
-    return parsed;
-  };
   bool endOfOptions = false;
-  for (size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    if (endOfOptions || argument.size() < 2 || argument.compare(0, 2, "--") != 0) {
-      if (argument.size() > 1 && argument[0] == '-' && !endOfOptions)
-        return fail("unknown option " + argument);
-      if (!o.fmuPath.empty()) return fail("more than one FMU given: " + argument);
-      o.fmuPath = argument;
-      continue;
-    }
-    if (argument == "--") {
-      endOfOptions = true;
-      continue;
-    }
-    const size_t equals = argument.find('=');
-    const std::string name = argument.substr(0, equals);
-    auto take_value = [&]() -> OptionValue {
-      if (equals != std::string::npos) return {true, argument.substr(equals + 1)};
-      if (i + 1 < arguments.size()) return {true, arguments[++i]};
-      return {};
-    };
-    auto flag = [&](bool& target) {
-      if (equals != std::string::npos) return false;
-      target = true;
-      return true;
-    };
-    if (name == "--log" || name == "--quiet" || name == "--help" || name == "--version") {
-      bool& target = name == "--log" ? o.log : name == "--quiet" ? o.quiet
-                   : name == "--help" ? o.help : o.version;
-      if (!flag(target)) return fail(name + " takes no value");
-      continue;
-    }
-    if (name != "--start" && name != "--stop" && name != "--interval" && name != "--tolerance" &&
-        name != "--set" && name != "--result-dir")
-      return fail("unknown option " + name);
-    const OptionValue value = take_value();
-    if (!value.present) return fail(name + " needs a value");
-    if (name == "--set") {
-      const size_t at = value.value.find('=');
-      if (at == std::string::npos || at == 0)
-        return fail("--set needs NAME=VALUE, not \"" + value.value + "\"");
-      o.assignments.push_back({value.value.substr(0, at), value.value.substr(at + 1)});
-      continue;
-    }
-    if (name == "--result-dir") {
-      if (value.value.empty()) return fail("--result-dir needs a directory");
-      o.resultDirectory = value.value;
-      continue;
-    }
-    const std::optional<double> number = parse_real(value.value);
-    if (!number) return fail(name + ": \"" + value.value + "\" is not a finite number");
-    if ((name == "--start" || name == "--stop") && !(std::fabs(*number) <= FarthestTime))
-      return fail(name + ": " + value.value + " s lies farther than 1e9 s from 0 (the output "
-                  "grid counts milliseconds)");
-    if (name == "--start") o.start = *number;
-    if (name == "--stop") o.stop = *number;
-    if (name == "--interval") {
-      if (*number <= 0.0) return fail("--interval must be greater than 0");
-      const std::optional<long long> ms = interval_milliseconds(*number);
-      if (!ms)
-        return fail("--interval: " + value.value + " s is " +
-                    (*number > 1e9 ? std::string("longer than 1e9 s")
-                                   : "no whole number of milliseconds (the model records its "
-                                     "result on the millisecond grid)"));
-      o.interval = static_cast<double>(*ms) / 1000.0;
-    }
-    if (name == "--tolerance") {
-      if (*number <= 0.0 || *number >= 1.0) return fail("--tolerance must lie between 0 and 1");
-      o.tolerance = *number;
-    }
-  }
-  if (o.help || o.version) return parsed;
-  if (o.fmuPath.empty()) return fail("no FMU given");
-  if (o.start && o.stop && !(*o.stop > *o.start))
-    return fail("the stop time must lie after the start time");
+  for (size_t i = 0; i < arguments.size() && parsed.error.empty(); ++i)
+    parsed.error = parse_argument(arguments, i, endOfOptions, o);
+  if (!parsed.error.empty() || o.help || o.version) return parsed;
+  if (o.fmuPath.empty())
+    parsed.error = "no FMU given";
+  else if (o.start && o.stop && !(*o.stop > *o.start))
+    parsed.error = "the stop time must lie after the start time";
   return parsed;
 }

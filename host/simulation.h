@@ -1,6 +1,6 @@
-// The simulation loop of tavelo-sim: instantiation, the --set values, initialisation, CVODE
-// (BDF, dense Newton) with root finding on the event indicators, events, the output grid (the
-// whole multiples of the output interval after the start time), termination.
+// The run of one simulation over the FMI calls: instantiation, the --set values,
+// initialisation, the integration with root finding on the event indicators, state, time and
+// step events, the output points, termination.
 #pragma once
 
 #include <csignal>
@@ -9,15 +9,15 @@
 #include <utility>
 #include <vector>
 
-#include "host/fmu_model.h"
-#include "host/options.h"
+#include "host/assignments.h"
+#include "host/fmi_library.h"
+#include "host/model_description.h"
 
 struct SimulationSettings {
   double start = 0.0;
   double stop = 1.0;
   double interval = 1e-3;
   double tolerance = 1e-6;
-  std::vector<Assignment> assignments;
   bool log = false;  // debug logging, every message on stderr
   // A signal handler's flag: once it holds a signal's number the run ends after the step it
   // is in, as at the stop time (the model terminated and freed), and says so in its summary.
@@ -37,21 +37,9 @@ struct SimulationSummary {
   std::vector<std::pair<std::string, double>> finalStates;  // by name, in state order
 };
 
-// An assignment resolved against the model description: the reference to set and the value,
-// the alias's sign already applied.
-struct ResolvedAssignment {
-  const ScalarVariable* variable = nullptr;  // the one that was named
-  VariableType type = VariableType::Real;
-  fmiValueReference valueReference = 0;
-  double real = 0.0;
-  fmiInteger integer = 0;
-  fmiBoolean boolean = fmiFalse;
-};
-// Throws UsageError for an unknown name, a variable that cannot be set, or a value that does
-// not parse as its type; HostError for an alias whose variable the model lacks.
-ResolvedAssignment resolve_assignment(const ModelDescription& description, const Assignment& a);
-
-// Runs one simulation. The model writes its result into the current directory. Throws
-// HostError on a failure, after the instance has been terminated and freed.
-SimulationSummary simulate(const Fmu& fmu, const SimulationSettings& settings,
+// Runs one simulation of the loaded model. The model writes its result into the current
+// directory. Throws HostError on a failure, after the instance has been terminated and freed.
+SimulationSummary simulate(const FmiFunctions& fmi, const ModelDescription& description,
+                           const std::vector<ResolvedAssignment>& assignments,
+                           const SimulationSettings& settings,
                            const std::function<void(double time)>& progress = {});

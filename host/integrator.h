@@ -1,0 +1,69 @@
+// SUNDIALS CVODE (BDF, dense Newton) with root finding, behind the few operations the run
+// needs: start, a step towards a time, the states and their interpolation, a restart.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+// What the integrator evaluates. Each returns 0 when done, 1 when the model cannot be
+// evaluated at that point (a smaller step may do), -1 on a failure. Neither may throw.
+struct Equations {
+  void* model = nullptr;
+  int (*derivatives)(void* model, double t, const double* x, double* dx) = nullptr;
+  int (*indicators)(void* model, double t, const double* x, double* z) = nullptr;
+};
+
+struct IntegratorSettings {
+  double tolerance = 1e-6;         // relative; the absolute one is it times each nominal
+  double maxStep = 0.0;            // the longest step
+  double firstStep = 0.0;          // the first step tried after a start or a restart
+  bool printMessages = false;      // --log: CVODE's own messages as they come
+};
+
+class Integrator {
+ public:
+  // Makes the vectors for n states; throws HostError when it cannot.
+  Integrator(size_t states, size_t indicators, Equations equations);
+  ~Integrator();
+  Integrator(const Integrator&) = delete;
+  Integrator& operator=(const Integrator&) = delete;
+
+  // The states, to be filled before start() and after an event that changed them.
+  double* states();
+  // Starts at t from the states; nominal holds each state's nominal value.
+  void start(double t, const double* nominal, const IntegratorSettings& settings);
+  // One step, ending at stopAt at the latest; end is the run's stop time. t becomes the step's
+  // end. CVODE's flag: CV_SUCCESS, CV_TSTOP_RETURN, CV_ROOT_RETURN, or a failure (negative).
+  int step(double stopAt, double end, double& t);
+  // The states at t within the last step, from its interpolating polynomial.
+  const double* interpolate(double t);
+  // Starts again at t from the states, after an event.
+  void restart(double t);
+
+  // The step CVODE will try next; 0 before the first step after a start or a restart.
+  double next_step() const;
+  double first_step() const { return firstStep_; }
+  // Steps completed since the last start or restart.
+  long steps() const;
+
+  // CVODE's name of a flag, and its last message.
+  static std::string flag_name(int flag);
+  const std::string& last_message() const { return lastMessage_; }
+
+  static const char* version();
+
+  // CVODE's message handler reports here.
+  void note_message(int code, std::string message);
+
+ private:
+  void check(int flag, const char* call) const;
+
+  struct Objects;
+  std::unique_ptr<Objects> o_;
+  Equations equations_;
+  size_t nz_;
+  double firstStep_ = 0.0;
+  std::string lastMessage_;
+  bool printMessages_ = false;
+};

@@ -1,0 +1,164 @@
+#include "host/result_folder.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "host/errors.h"
+
+namespace {
+
+// The folder with the folders above it that are missing, as mkdir -p makes them.
+void make_folder(const std::string& directory) {
+  for (size_t end = directory.find('/', 1);; end = directory.find('/', end + 1)) {
+    const std::string folder = directory.substr(0, end);
+    if (folder.back() != '/' && mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST)
+      throw HostError("cannot make the result directory " + directory + ": " +
+                      (folder.size() < directory.size() ? folder + ": " : "") +
+                      std::strerror(errno));
+    if (end == std::string::npos) break;
+  }
+}
+
+// The path a chain of symbolic links ends at; the path itself when it is no link. A link's
+// relative target lies in the link's folder.
+std::string final_link_target(std::string path) {
+  for (int hop = 0; hop < 40; ++hop) {
+    char target[4096];
+    const ssize_t length = readlink(path.c_str(), target, sizeof target);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof target) break;
+    const std::string next(target, static_cast<size_t>(length));
+    const size_t slash = path.rfind('/');
+    path = next[0] == '/' || slash == std::string::npos ? next : path.substr(0, slash + 1) + next;
+  }
+  return path;
+}
+
+// The folder a file path lies in.
+std::string folder_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The library creates or truncates "dsres.mat" when the model is initialised, and ends the
+// process when it cannot. The host finds out first, without creating or changing the file: an
+// existing one must open for writing (not a folder, not read-only), else the folder must take
+// a new file; for a symbolic link to a file yet to be made, the folder of the link's target.
+void check_result_file(const std::string& directory) {
+  std::string folder = directory.empty() ? current_directory() : directory;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  const std::string path = (folder == "/" ? "" : folder) + "/" + ResultFileName;
+  const int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) {
+    close(fd);
+    return;
+  }
+  std::string link;
+  if (errno == ENOENT) {
+    const std::string target = final_link_target(path);
+    if (target != path) link = " (a link to " + target + ")";
+    if (faccessat(AT_FDCWD, folder_of(target).c_str(), W_OK | X_OK, AT_EACCESS) == 0) return;
+  }
+  throw HostError("cannot write the result file " + path + link + ": " + std::strerror(errno));
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// Bytes per element by the precision digit P of the type MOPT: double, float, int32, int16,
+// uint16, uint8.
+constexpr int64_t ElementSize[] = {8, 4, 4, 2, 2, 1};
+
+int32_t little_endian32(const unsigned char* p) {
+  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                              static_cast<uint32_t>(p[2]) << 16 |
+                              static_cast<uint32_t>(p[3]) << 24);
+}
+
+}  // namespace
+
+std::string current_directory() {
+  std::vector<char> buffer(4096);
+  return getcwd(buffer.data(), buffer.size()) ? buffer.data() : ".";
+}
+
+FileStamp stamp_of(const std::string& path) {
+  FileStamp s;
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return s;
+  s.exists = true;
+  s.device = st.st_dev;
+  s.inode = st.st_ino;
+  s.modified = st.st_mtim;
+  s.size = st.st_size;
+  return s;
+}
+
+bool written_since(const FileStamp& before, const FileStamp& now) {
+  if (!now.exists) return false;
+  return !before.exists || before.device != now.device || before.inode != now.inode ||
+         before.size != now.size || before.modified.tv_sec != now.modified.tv_sec ||
+         before.modified.tv_nsec != now.modified.tv_nsec;
+}
+
+std::optional<long> result_rows(const std::string& path) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) return std::nullopt;
+  struct stat st;
+  if (fstat(fileno(file.get()), &st) != 0) return std::nullopt;
+  const int64_t size = st.st_size;
+  int64_t at = 0;
+  // Each matrix: type, mrows, ncols, imagf, namlen (int32, little-endian), the name with its
+  // NUL, then the elements (twice as many with an imaginary part).
+  while (at + 20 <= size) {
+    unsigned char header[20];
+    if (fseeko(file.get(), static_cast<off_t>(at), SEEK_SET) != 0 ||
+        std::fread(header, 1, sizeof header, file.get()) != sizeof header)
+      return std::nullopt;
+    const int32_t type = little_endian32(header), mrows = little_endian32(header + 4),
+                  ncols = little_endian32(header + 8), imagf = little_endian32(header + 12),
+                  namlen = little_endian32(header + 16);
+    // Little-endian IEEE (M = 0), O = 0, a known precision, full, text or sparse.
+    if (type < 0 || type >= 100 || type / 10 > 5 || type % 10 > 2 ||
+        mrows < 0 || ncols < 0 || (imagf != 0 && imagf != 1) || namlen < 1 || namlen > 4096)
+      return std::nullopt;
+    std::string name(static_cast<size_t>(namlen), '\0');
+    if (at + 20 + namlen > size ||
+        std::fread(name.data(), 1, name.size(), file.get()) != name.size() || name.back() != '\0')
+      return std::nullopt;
+    name.pop_back();
+    const int64_t data = int64_t{mrows} * ncols * ElementSize[type / 10] * (1 + imagf);
+    at += 20 + namlen + data;
+    if (at > size) return std::nullopt;
+    if (name == "data_2") return ncols;
+  }
+  return std::nullopt;
+}
+
+ResultFolder::ResultFolder(const std::string& directory) : directory_(directory) {
+  if (!directory_.empty()) make_folder(directory_);
+  check_result_file(directory_);
+}
+
+void ResultFolder::enter() {
+  if (!directory_.empty() && chdir(directory_.c_str()) != 0)
+    throw HostError("cannot enter the result directory " + directory_ + ": " +
+                    std::strerror(errno));
+  before_ = stamp_of(ResultFileName);
+}
+
+ResultRows ResultFolder::rows() const {
+  ResultRows r;
+  r.written = written_since(before_, stamp_of(ResultFileName));
+  if (r.written) r.rows = result_rows(ResultFileName);
+  return r;
+}

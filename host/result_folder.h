@@ -1,0 +1,53 @@
+// The result folder: where the model writes "dsres.mat". It is made when missing and checked
+// before the library is loaded; the run works in it; afterwards the rows of the file are read
+// back when this run wrote it.
+#pragma once
+
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include <sys/types.h>
+
+// The file the model writes its result into (Tavelo: every variable, a row per recorded time).
+constexpr const char* ResultFileName = "dsres.mat";
+
+// A file as stat sees it, to tell whether a run wrote it.
+struct FileStamp {
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  timespec modified{};
+  off_t size = 0;
+};
+FileStamp stamp_of(const std::string& path);
+// The file exists and is not the one, or not as it was, before.
+bool written_since(const FileStamp& before, const FileStamp& now);
+
+// The recorded times of a MAT version 4 result file: the column count of its matrix data_2
+// (one column per time, one row per variable). Nothing for a file that holds no such matrix
+// or whose headers do not fit the file.
+std::optional<long> result_rows(const std::string& path);
+
+// The rows of the result file, when this run wrote one.
+struct ResultRows {
+  bool written = false;
+  std::optional<long> rows;  // nothing when the file does not read as a result file
+};
+
+class ResultFolder {
+ public:
+  // The folder (empty: the current one), made as mkdir -p makes it; "dsres.mat" there must be
+  // one the model can create or replace. Throws HostError naming the path and the reason.
+  explicit ResultFolder(const std::string& directory);
+  // The run works in the folder from now on.
+  void enter();
+  // The rows of "dsres.mat" if the run wrote it since enter().
+  ResultRows rows() const;
+
+ private:
+  std::string directory_;
+  FileStamp before_;
+};
+
+std::string current_directory();
