@@ -220,6 +220,14 @@ class TaveloRun(unittest.TestCase):
                                   picture], capture_output=True, text=True, timeout=120)
         self.assertEqual(unknown.returncode, 1)
         self.assertIn("no variable no.such", unknown.stderr)
+        # Without -o the picture is the result file's name with .png for .mat.
+        default = os.path.join(self.dir.name, "out", "dsres.png")
+        done = subprocess.run([sys.executable, PLOT_SCRIPT, self.path], capture_output=True,
+                              text=True, timeout=120)
+        self.assertEqual((done.returncode, done.stdout), (0, f"plot_result.py: {default}\n"),
+                         done.stderr)
+        with open(default, "rb") as f:
+            self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
 
 
 class OutputGrid(unittest.TestCase):
@@ -543,6 +551,12 @@ class ResultReader(unittest.TestCase):
         last = int(np.flatnonzero((info[0] == 2) & (np.abs(info[1]) == rows))[0])
         past_data2 = self.patched(self.elements_at("dataInfo") + 16 * last + 4,
                                   int(np.sign(info[1, last])) * (rows + 1))
+        row_0 = self.patched(self.elements_at("dataInfo") + 16 * last + 4, 0)
+        # Aclass is stored as is, 4 strings of 11 characters column by column; its fourth
+        # string says how the other matrices are stored.
+        normal = bytearray(self.whole)
+        for j, c in enumerate(b"binNormal\0 "):
+            normal[self.elements_at("Aclass") + 3 + 4 * j] = c
         cases = [
             ("empty", b"", "empty file"),
             ("text", b"time,phi\n0,0.5236\n0.001,0.5237\n", "no matrix header at byte 0"),
@@ -559,6 +573,9 @@ class ResultReader(unittest.TestCase):
             ("dataInfo-as-text", self.patched(self.header_at("dataInfo"), 21),
              "dataInfo holds text"),
             ("complex", self.patched(self.header_at("data_1") + 12, 1), "imaginary part 1"),
+            ("sparse", self.patched(self.header_at("data_1"), 12),
+             f"no matrix header at byte {self.header_at('data_1')} (type 12"),
+            ("binNormal", bytes(normal), "matrices stored as binNormal, not transposed"),
             # A text matrix of ten million names of no characters, in 25 bytes: counted
             # columns of no elements cannot outnumber the file's bytes.
             ("ten-million-empty-names", struct.pack("<5i", 51, 0, 10 ** 7, 0, 5) + b"name\0",
@@ -571,6 +588,7 @@ class ResultReader(unittest.TestCase):
             ("dataInfo-row-too-large", v4_with_data_info(3, 2, 1e300),
              "dataInfo of world.frame_b.r_0[3] holds 1e+300, which is no matrix or row number"),
             ("row-past-data_2", past_data2, f"points to row {rows + 1} of data matrix 2"),
+            ("row-0-of-data_2", row_0, "points to row 0 of data matrix 2"),
         ]
         for name, content, problem in cases:
             with self.subTest(name):

@@ -329,6 +329,7 @@ TEST_F(AmatTest, TextWriterFormats) {
   ASSERT_TRUE(de.ok()) << DecimalCommaLocale << " is not installed";
   int32_t small[] = {5, -120, 7};
   int32_t nine[] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+  int32_t ten[] = {10, 3};  // 10 takes two digits, as 11 to 99 do
   int32_t info[] = {0, 1, 1, 2, 0, 0, -1, -1};  // 2 x 4, column-major
   const char* infoNames[] = {"Time", "x"};
   float reals[] = {1.0f, 2.5f, -100000.0f, 100001.0f, 0.1f, 7.0f};
@@ -348,6 +349,7 @@ TEST_F(AmatTest, TextWriterFormats) {
   } cases[] = {
       {"i", 1, 3, integerMatrix, small, nullptr, nullptr, 0, "int i(1,3)\n    5 -120    7\n\n"},
       {"k", 1, 9, integerMatrix, nine, "", nullptr, 0, "int k(1,9)\n 1 2 3 4 5 6 7\n     8 9\n\n"},
+      {"t", 1, 2, integerMatrix, ten, nullptr, nullptr, 0, "int t(1,2)\n 10  3\n\n"},
       {"dataInfo", 2, 4, integerMatrix, info, "# head", infoNames, 4,
        "# head\nint dataInfo(2,4)\n  0  1  0 -1   # Time\n  1  2  0 -1   # x\n\n"},
       {"dataInfo", 2, 4, integerMatrix, info, nullptr, infoNames, 0,

@@ -33,11 +33,13 @@ struct Call {
   int printFlags = 0;
   int late = 0;
   int negate = 0;
+  double tolerance = Tol;
 };
 
 void evaluate(Relation& r, const Call& c) {
   event_relation("a > b", "(a)-(b)", &r.value, &r.hyst, &r.nominal, Eps, c.z, c.initial,
-                 c.printFlags, &r.changed, c.direction, c.negate, c.evaluated, Tol, c.late);
+                 c.printFlags, &r.changed, c.direction, c.negate, c.evaluated, c.tolerance,
+                 c.late);
 }
 
 TEST(MachineConstants, StoresEpsilonAndLargestDouble) {
@@ -58,6 +60,7 @@ struct FirstCase {
   double nominal;
   double hyst;
   int32_t changed;
+  double tolerance = Tol;
 };
 
 TEST(EventRelation, FirstEvaluationOutsideInitialisation) {
@@ -72,13 +75,16 @@ TEST(EventRelation, FirstEvaluationOutsideInitialisation) {
       {"unchanged between eps and tolerance keeps offset", 0, 1e-6, 1, 0.25, 1, -Eps, 0.25, 0},
       {"unchanged far away gets a millionth", 0, 0.5, 1, 0.25, 1, -Eps, -1e-16, 0},
       {"unchanged false far away", 0, -0.5, 0, 0.25, 0, Eps, 1e-16, 0},
+      // A tolerance below 100 eps: between it and 100 eps the offset stays as well.
+      {"unchanged above a small tolerance within 100 eps keeps offset", 0, 5e-9, 1, 0.25, 1,
+       -Eps, 0.25, 0, 1e-9},
   };
   for (const FirstCase& c : cases) {
     SCOPED_TRACE(c.what);
     Relation r;
     r.value = c.oldValue;
     r.hyst = c.oldHyst;
-    evaluate(r, {.z = c.z, .direction = c.direction});
+    evaluate(r, {.z = c.z, .direction = c.direction, .tolerance = c.tolerance});
     EXPECT_EQ(r.value, c.value);
     EXPECT_DOUBLE_EQ(r.nominal, c.nominal);
     EXPECT_DOUBLE_EQ(r.hyst, c.hyst);
