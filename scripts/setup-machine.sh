@@ -1,25 +1,33 @@
 # Sourced by the build scripts: installs the Debian packages they need. Idempotent; needs root
 # for installing.
 #   . scripts/setup-machine.sh simulate   what building and running the simulation needs: the
-#                                         compilers, LAPACK and BLAS, SUNDIALS, libzip, pugixml
-#                                         and Python with matplotlib for the picture
+#                                         compilers, LAPACK and BLAS, CVODE's runtime library
+#                                         (its headers: cmake/TaveloCvode.cmake), libzip,
+#                                         pugixml and Python with matplotlib for the picture
 #   . scripts/setup-machine.sh            all of it: also GoogleTest, Google Benchmark, scipy,
 #                                         xmllint, valgrind for the unload test, the
 #                                         decimal-comma locale the locale tests run under, and
 #                                         the Windows build: mingw-w64 compilers for 32 and 64
 #                                         bits, dpkg-dev for fetching LAPACK's sources, and wine
 #                                         (its 32-bit part from the i386 architecture)
+#   bash scripts/setup-machine.sh SET --print   prints the packages of SET (simulate, or full
+#                                         for all of it), one a line, and installs nothing
 packages=(cmake g++ make binutils pkg-config liblapack-dev libblas-dev libgfortran-12-dev
-          python3 python3-numpy python3-matplotlib libsundials-dev libzip-dev libpugixml-dev)
+          python3 python3-numpy python3-matplotlib libsundials-cvode6 libzip-dev libpugixml-dev)
 full_set=1
 [ "${1:-}" = simulate ] && full_set=0
 if [ $full_set = 1 ]; then
   packages+=(libgtest-dev googletest libbenchmark-dev python3-scipy libxml2-utils locales valgrind
              dpkg-dev g++-mingw-w64-i686 gfortran-mingw-w64-i686 g++-mingw-w64-x86-64
              gfortran-mingw-w64-x86-64 wine wine64 wine32:i386)
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-  fi
+fi
+if [ "${2:-}" = --print ]; then
+  printf '%s\n' "${packages[@]}"
+  unset full_set
+  return 0 2>/dev/null || exit 0
+fi
+if [ $full_set = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# CVODE's headers for tavelo-sim without libsundials-dev, which would install every SUNDIALS
+# solver and its parallel back ends (MPI, PETSc, hypre). The library is Debian's runtime package
+# libsundials-cvode6 (its libsundials_cvode.so.6 carries the serial vector and the dense matrix
+# and linear solver as well); the headers come from Debian's libsundials-dev of exactly the
+# installed version, whose .deb is downloaded and unpacked here, not installed.
+#
+#   cvode-headers.sh CACHE_DIR
+#
+# Prints the include directory, CACHE_DIR/VERSION/include (VERSION: the installed package's
+# Debian version). The .deb is fetched once per version; later calls find the headers and only
+# print their directory. The download reads the system's package lists.
+set -euo pipefail
+
+cache=$1
+package=libsundials-cvode6
+headers=libsundials-dev
+
+version=$(dpkg-query -W -f='${Version}' "$package" 2>/dev/null || true)
+if [ -z "$version" ] || ! dpkg-query -W -f='${Status}' "$package" | grep -q "install ok installed"
+then
+  echo "cvode-headers: $package is not installed (scripts/setup-machine.sh installs it)" >&2
+  exit 1
+fi
+
+mkdir -p "$cache"
+cache=$(realpath "$cache")
+include=$cache/$version/include
+stamp=$cache/$version/.unpacked
+if [ ! -f "$stamp" ]; then
+  # One fetch at a time per cache: two configure runs may ask at once.
+  exec 9>"$cache/.lock"
+  flock 9
+  if [ ! -f "$stamp" ]; then
+    work=$cache/$version.tmp
+    rm -rf "$work" "$cache/$version"
+    mkdir -p "$work"
+    # As root, apt would hand the download to its sandbox user, who cannot write here.
+    if ! (cd "$work" && apt-get -q -o APT::Sandbox::User=root download "$headers=$version") >&2
+    then
+      echo "cvode-headers: could not download $headers $version, the headers of the" \
+           "installed $package (apt-get update, or upgrade $package)" >&2
+      exit 1
+    fi
+    dpkg-deb -x "$work"/"$headers"_*.deb "$work/root"
+    [ -f "$work/root/usr/include/cvode/cvode.h" ] || {
+      echo "cvode-headers: $headers $version has no cvode/cvode.h" >&2; exit 1; }
+    mkdir -p "$cache/$version"
+    mv "$work/root/usr/include" "$include"
+    rm -rf "$work"
+    touch "$stamp"
+  fi
+fi
+echo "$include"

@@ -1,0 +1,38 @@
+#!/bin/sh
+# tavelo-sim is built against CVODE alone, also on a machine where libsundials-dev is installed:
+# it links Debian's runtime libsundials_cvode.so.6 and no other SUNDIALS library, every SUNDIALS
+# header the build compiled (as the compiler's dependency files list them) is one that
+# cmake/TaveloCvode.cmake unpacked into its cache, none from /usr/include, and --version names
+# the release of the installed runtime package.
+# usage: cvode_linkage.sh TAVELO_SIM BUILD_DIR CVODE_CACHE
+set -eu
+sim=$1
+build=$2
+cache=$(realpath "$3")
+failed=0
+fail() { echo "$*" >&2; failed=1; }
+
+needed=$(readelf -dW "$sim" | sed -n 's/.*(NEEDED).*\[\(libsundials[^]]*\)\].*/\1/p')
+[ "$needed" = libsundials_cvode.so.6 ] ||
+  fail "tavelo-sim needs the SUNDIALS libraries [$(echo $needed)], not libsundials_cvode.so.6 alone"
+
+depfiles=$(find "$build" -name '*.o.d' -not -path '*/test-tmp/*')
+[ -n "$depfiles" ] || { echo "no dependency files (*.o.d) in $build" >&2; exit 1; }
+# shellcheck disable=SC2086
+headers=$(cat $depfiles | tr ' \\' '\n\n' |
+  grep -E '/(cvodes?|arkode|idas?|kinsol|sundials|nvector|sunlinsol|sunmatrix|sunnonlinsol|sunmemory)/[^/]+\.h(pp)?$' |
+  sort -u)
+printf '%s\n' "$headers" | grep -q '/cvode/cvode\.h$' ||
+  fail "no object of the build includes cvode/cvode.h (dependency files: $(echo $depfiles))"
+foreign=$(printf '%s\n' "$headers" | grep -v "^$cache/" || true)
+[ -z "$foreign" ] || fail "SUNDIALS headers from outside $cache:" $foreign
+
+runtime=$(dpkg-query -W -f='${Version}' libsundials-cvode6 | sed -E 's/^[0-9]+://; s/[+~-].*//')
+version=$("$sim" --version)
+case $version in
+  *"SUNDIALS CVODE $runtime"*) ;;
+  *) fail "tavelo-sim --version says \"$version\"; the installed CVODE is $runtime" ;;
+esac
+[ $failed = 0 ] || exit 1
+echo "tavelo-sim links libsundials_cvode.so.6 alone, with $(printf '%s\n' "$headers" | wc -l)" \
+  "headers of CVODE $runtime from $cache"
