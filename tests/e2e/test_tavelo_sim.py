@@ -733,9 +733,15 @@ class CommandLine(unittest.TestCase):
             ([FMU, FMU], 2, "more than one FMU given"),
             (["--result-dir", "/proc/no/such", FMU], 1, "cannot make the result directory"),
             (["missing.fmu"], 1, "cannot open the FMU missing.fmu"),
+            # Refused before the archive is read; the FIFO has no writer, so opening it for
+            # reading as libzip does would wait for one.
+            (["folder.fmu"], 1, "cannot open the FMU folder.fmu: it is a folder\n"),
+            (["fifo.fmu"], 1, "cannot open the FMU fifo.fmu: it is no regular file (a FIFO)\n"),
         ]
         for args, status, message in cases:
             with self.subTest(args=args), scratch() as d:
+                os.mkdir(os.path.join(d, "folder.fmu"))
+                os.mkfifo(os.path.join(d, "fifo.fmu"))
                 done = run(args, d)
                 self.assertEqual(done.returncode, status, done.stderr)
                 self.assertEqual(done.stdout, "")
