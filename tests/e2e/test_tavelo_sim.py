@@ -750,6 +750,16 @@ class CommandLine(unittest.TestCase):
                 self.assertIn(message, done.stderr)
                 self.assertFalse(os.path.exists(os.path.join(d, "dsres.mat")))
 
+    def test_double_dash_ends_the_options(self):
+        # After "--" an argument that looks like an option is the FMU.
+        for name in ["-m.fmu", "--m.fmu"]:
+            with self.subTest(name=name), scratch() as d:
+                shutil.copy(TEST_FMU, os.path.join(d, name))
+                done = run(["--stop", "0.01", "--", name], d)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertTrue(done.stdout.startswith(f"{name}: simulated from 0 s to 0.01 s"),
+                                done.stdout)
+
     def test_help_and_version(self):
         with scratch() as d:
             done = run(["--help"], d)
