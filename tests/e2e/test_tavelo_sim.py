@@ -657,12 +657,32 @@ class SetValues(unittest.TestCase):
             self.assertEqual(r.values("armFriction")[0], f32(0.05))
 
     def test_aliases_and_negated_aliases_of_each_type(self):
-        with scratch() as d:
-            # height is x, fall is -v, moving is not frozen: a frozen ball keeps its start.
-            done = run(["--set", "height=2", "--set", "fall=3", "--set", "moving=false",
-                        TEST_FMU], d)
-            self.assertEqual(done.returncode, 0, done.stderr)
-            self.assertEqual(summary_values(done.stdout), {"x": 2.0, "v": -3.0})
+        # height is x, fall is -v, moving is not frozen: a frozen ball keeps its start. The
+        # summary names the states by the variables of their references, which are no aliases
+        # and of type Real: also where the aliases, and the Integer and Boolean variables of
+        # the same references, come first in the description. Causality "none" is FMI 1.0's
+        # too. A warning from fmiGetStateValueReferences (scenario 11) leaves its references.
+        first = ["height", "fall", "moving", "scenario", "frozen"]
+        cases = [
+            ("as built", None, []),
+            ("aliases and other types first", lambda x: variables_first(x, first), []),
+            ("causality none", lambda x: x.replace('causality="internal"', 'causality="none"'),
+             []),
+            ("state references with a warning", None, ["--set", "scenario=11"]),
+        ]
+        for name, description, args in cases:
+            with self.subTest(name), scratch() as d:
+                fmu = TEST_FMU
+                if description:
+                    fmu = os.path.join(d, "Rewritten.fmu")
+                    rewrite_test_fmu(fmu, description)
+                done = run(["--set", "height=2", "--set", "fall=3", "--set", "moving=false",
+                            *args, fmu], d)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertEqual(summary_values(done.stdout), {"x": 2.0, "v": -3.0})
+                if args:
+                    self.assertIn("fmiGetStateValueReferences at t = 1 s: the state "
+                                  "references come with a warning", done.stderr)
 
     def test_a_model_error_at_initialisation(self):
         # Without --log the model's report, which it logs below fmiError, follows the host's
@@ -803,6 +823,28 @@ def rewrite_fmu(source, target, description=None, binary_name=None, binary=None,
             bad = bytes(b ^ 0xFF for b in f.read(100))
             f.seek(-100, os.SEEK_CUR)
             f.write(bad)
+
+
+def rewrite_test_fmu(target, description):
+    """A copy of the test FMU with its description changed by description(xml)."""
+    with zipfile.ZipFile(TEST_FMU) as source, zipfile.ZipFile(target, "w") as z:
+        for member in source.namelist():
+            content = source.read(member)
+            if member == "modelDescription.xml":
+                content = description(content.decode()).encode()
+            z.writestr(member, content)
+
+
+def variables_first(xml, names):
+    """The description with the named variables listed before the others, in that order."""
+    blocks = re.findall(r"^ *<ScalarVariable .*?</ScalarVariable>\n", xml,
+                        re.MULTILINE | re.DOTALL)
+    named = {re.search(r'name="([^"]*)"', b).group(1): b for b in blocks}
+    ordered = [named[n] for n in names] + [b for b in blocks if b not in
+                                           [named[n] for n in names]]
+    body = "".join(blocks)
+    assert body in xml and ordered != blocks
+    return xml.replace(body, "".join(ordered))
 
 
 # Tavelo.so as the tests change it: a 64-bit little-endian ELF file.

@@ -17,6 +17,7 @@
 //     states were not evaluated, or a second row for one millisecond, fails with fmiError
 //   9 like 3 with fmiFatal, after which every call but the free of the instance aborts
 //   10 the ball, but fmiGetStateValueReferences returns fmiFatal, with the same consequence
+//   11 the ball, but fmiGetStateValueReferences returns fmiWarning with the references filled
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -108,6 +109,7 @@ void derivatives(const Instance& m, double dx[2]) {
     case 6:
     case 9:
     case 10:
+    case 11:
       dx[0] = m.v;
       dx[1] = -m.g;
       break;
@@ -310,7 +312,8 @@ TEST_EXPORT fmiStatus TestModel_fmiGetString(fmiComponent, const fmiValueReferen
 TEST_EXPORT fmiStatus TestModel_fmiEventUpdate(fmiComponent c, fmiBoolean, fmiEventInfo* info) {
   Instance& m = *of(c);
   info->stateValuesChanged = fmiFalse;
-  if ((m.scenario == 0 || m.scenario == 3 || m.scenario == 6) && m.x <= 1e-9 && m.v < 0.0) {
+  if ((m.scenario == 0 || m.scenario == 3 || m.scenario == 6 || m.scenario == 11) &&
+      m.x <= 1e-9 && m.v < 0.0) {
     m.v = -m.e * m.v;
     m.x = 0.0;  // on the ground, not a rounding error below it
     ++m.bounces;
@@ -359,6 +362,10 @@ TEST_EXPORT fmiStatus TestModel_fmiGetStateValueReferences(fmiComponent c, fmiVa
     return fmiFatal;
   }
   for (size_t i = 0; i < nx; ++i) vr[i] = static_cast<fmiValueReference>(i);
+  if (m.scenario == 11) {
+    log(fmiWarning, "the state references come with a warning");
+    return fmiWarning;
+  }
   return fmiOK;
 }
 
