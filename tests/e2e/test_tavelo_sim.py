@@ -980,6 +980,28 @@ class BrokenFmus(unittest.TestCase):
                     self.assertIn(message, done.stderr)
                 self.assertEqual(os.listdir(tmp), [])
 
+    def test_libraries_refused_when_loaded(self):
+        # Variants of the test model: a library is loaded with every symbol bound, so one that
+        # needs a function no library defines (called by its fmiInitialize) is refused before
+        # the run; a library of FMI 2.0 is refused by its answer to fmiGetVersion.
+        def variant(name):
+            return os.path.join(os.path.dirname(TEST_FMU), name + ".fmu")
+
+        member = "binaries/linux64/TestModel.so"
+        cases = [
+            ("UndefinedSymbol", f"cannot load {member} of {variant('UndefinedSymbol')}: "
+                                "undefined symbol: test_model_undefined_function"),
+            ("Fmi20", f'{member} of {variant("Fmi20")} reports FMI version "2.0", not 1.0'),
+        ]
+        for name, message in cases:
+            with self.subTest(name), scratch() as d:
+                tmp = os.path.join(d, "tmp")
+                os.mkdir(tmp)
+                done = run([variant(name)], d, tmpdir=tmp)
+                self.assertEqual((done.returncode, done.stdout, done.stderr),
+                                 (1, "", f"tavelo-sim: {message}\n"))
+                self.assertEqual(os.listdir(tmp), [])
+
     def test_a_library_loads_up_to_the_end_of_its_last_segment(self):
         # Without section headers the last segment's end may be the file's end; a byte less
         # is a library cut short.

@@ -18,6 +18,10 @@
 //   9 like 3 with fmiFatal, after which every call but the free of the instance aborts
 //   10 the ball, but fmiGetStateValueReferences returns fmiFatal, with the same consequence
 //   11 the ball, but fmiGetStateValueReferences returns fmiWarning with the references filled
+//
+// Variants of the library, each built with a compile definition and packed into an FMU of its
+// own: TEST_MODEL_UNDEFINED_SYMBOL, fmiInitialize calls a function that no library defines;
+// TEST_MODEL_FMI_VERSION, fmiGetVersion answers that version.
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -138,7 +142,15 @@ void event_info_after(Instance& m, fmiEventInfo* info) {
 #define TEST_EXPORT extern "C" __attribute__((visibility("default")))
 
 TEST_EXPORT const char* TestModel_fmiGetModelTypesPlatform() { return "standard32"; }
+#ifdef TEST_MODEL_FMI_VERSION
+TEST_EXPORT const char* TestModel_fmiGetVersion() { return TEST_MODEL_FMI_VERSION; }
+#else
 TEST_EXPORT const char* TestModel_fmiGetVersion() { return "1.0"; }
+#endif
+
+#ifdef TEST_MODEL_UNDEFINED_SYMBOL
+extern "C" void test_model_undefined_function();
+#endif
 
 TEST_EXPORT fmiComponent TestModel_fmiInstantiateModel(fmiString, fmiString guid,
                                                         fmiCallbackFunctions functions,
@@ -231,6 +243,9 @@ TEST_EXPORT fmiStatus TestModel_fmiSetString(fmiComponent, const fmiValueReferen
 TEST_EXPORT fmiStatus TestModel_fmiInitialize(fmiComponent c, fmiBoolean, fmiReal,
                                              fmiEventInfo* info) {
   Instance& m = *of(c);
+#ifdef TEST_MODEL_UNDEFINED_SYMBOL
+  test_model_undefined_function();
+#endif
   m.initialized = true;
   m.lastCompleted = m.time;
   if (m.scenario == 2 || m.scenario == 5) m.nextTimeEvent = 0.3;
