@@ -1098,6 +1098,26 @@ class ScratchFolders(unittest.TestCase):
             self.assertFalse(os.path.exists(os.path.join(d, "dsres.mat")))
 
 
+    def test_a_relative_tmpdir_with_a_result_dir(self):
+        # TMPDIR is taken from the folder the run starts in, not from the result folder it
+        # works in: the scratch folder, and those of gone runs, are there.
+        child = subprocess.Popen(["true"])
+        child.wait()
+        for tmpdir in ["tmp", "./tmp/"]:
+            with self.subTest(tmpdir=tmpdir), scratch() as d:
+                os.mkdir(os.path.join(d, "tmp"))
+                stale = os.path.join(d, "tmp", f"tavelo-sim-{child.pid}-a1B2c3")
+                os.mkdir(stale)
+                open(os.path.join(stale, "Tavelo.so"), "w").close()
+                done = run(["--quiet", "--stop", "0.01", "--result-dir", "out/run", FMU], d,
+                           tmpdir=tmpdir)
+                self.assertEqual((done.returncode, done.stderr), (0, ""))
+                self.assertGreaterEqual(len(Result(os.path.join(d, "out", "run",
+                                                                "dsres.mat")).time), 11)
+                self.assertEqual(os.listdir(os.path.join(d, "tmp")), [])
+                self.assertEqual(sorted(os.listdir(d)), ["out", "tmp"])
+
+
 class ResultFolder(unittest.TestCase):
     """--result-dir makes the folders that are missing; a "dsres.mat" that cannot be written is
     found before the library is loaded, without touching one that exists."""
