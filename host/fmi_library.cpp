@@ -8,6 +8,19 @@
 #include "host/fmu_archive.h"
 #include "host/scratch_folder.h"
 
+namespace {
+
+// The loader's message without the scratch file's path it begins with: that file is gone.
+std::string loader_error(const std::string& path) {
+  const char* error = dlerror();
+  std::string text = error ? error : "the loader gives no reason";
+  const std::string prefix = path + ": ";
+  if (text.compare(0, prefix.size(), prefix) == 0) text.erase(0, prefix.size());
+  return text;
+}
+
+}  // namespace
+
 FmiLibrary::FmiLibrary(const FmuArchive& fmu, const std::string& modelIdentifier)
     : name_(FmuArchive::binary_entry(modelIdentifier) + " of " + fmu.path()) {
   {
@@ -15,8 +28,10 @@ FmiLibrary::FmiLibrary(const FmuArchive& fmu, const std::string& modelIdentifier
     const ScratchFile file(modelIdentifier + ".so");
     std::string problem = file.write(binary);
     if (problem.empty()) {
+      // Every symbol is bound now: one that no library defines refuses the FMU here, not the
+      // call that needs it in the middle of the run.
       handle_ = dlopen(file.path().c_str(), RTLD_NOW | RTLD_LOCAL);
-      if (handle_ == nullptr) problem = dlerror();
+      if (handle_ == nullptr) problem = loader_error(file.path());
     }
     if (!problem.empty()) throw HostError("cannot load " + name_ + ": " + problem);
   }

@@ -1,5 +1,11 @@
 #include "host/fmu_archive.h"
 
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zip.h>
 
 #include "host/elf_check.h"
@@ -53,14 +59,50 @@ void read_to_end(zip_file_t* file, zip_uint64_t size, const Failed& failed) {
                  std::to_string(size));
 }
 
+// Why a file of this mode cannot be an FMU; nothing for a regular file.
+std::string not_an_archive_file(mode_t mode) {
+  if (S_ISREG(mode)) return {};
+  if (S_ISDIR(mode)) return "it is a folder";
+  const char* kind = S_ISFIFO(mode)  ? "a FIFO"
+                     : S_ISCHR(mode) ? "a character device"
+                     : S_ISBLK(mode) ? "a block device"
+                     : S_ISSOCK(mode) ? "a socket"
+                                      : "of an unknown type";
+  return std::string("it is no regular file (") + kind + ")";
+}
+
+// The FMU's file, opened for libzip when it is a regular file. Checked before it is opened, so
+// that a device is never opened, and again once it is open, without blocking: a FIFO put there
+// in between would wait for a writer. Throws HostError.
+int open_archive_file(const std::string& path) {
+  auto refused = [&](const std::string& why) {
+    return HostError("cannot open the FMU " + path + ": " + why);
+  };
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) throw refused(std::strerror(errno));
+  if (const std::string why = not_an_archive_file(st.st_mode); !why.empty()) throw refused(why);
+  // O_NONBLOCK only changes the open of a FIFO: reads of a regular file wait for the disk.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) throw refused(std::strerror(errno));
+  std::string why = fstat(fd, &st) != 0 ? std::strerror(errno) : not_an_archive_file(st.st_mode);
+  if (!why.empty()) {
+    close(fd);
+    throw refused(why);
+  }
+  return fd;
+}
+
 }  // namespace
 
 void FmuArchive::Closer::operator()(zip* archive) const { zip_discard(archive); }
 
 FmuArchive::FmuArchive(const std::string& path) : path_(path) {
+  const int fd = open_archive_file(path);
   int error = 0;
-  zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY, &error);
+  // libzip reads a copy of the descriptor and closes this one once the archive is open.
+  zip_t* archive = zip_fdopen(fd, ZIP_RDONLY, &error);
   if (archive == nullptr) {
+    close(fd);
     zip_error_t e;
     zip_error_init_with_code(&e, error);
     const std::string text = zip_error_strerror(&e);

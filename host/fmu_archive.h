@@ -10,7 +10,8 @@ struct zip;
 
 class FmuArchive {
  public:
-  // Opens the archive; throws HostError when it is none.
+  // Opens the archive, a regular file (never waiting on a FIFO); throws HostError when it is
+  // none.
   explicit FmuArchive(const std::string& path);
   ~FmuArchive();
   FmuArchive(const FmuArchive&) = delete;

@@ -657,12 +657,32 @@ class SetValues(unittest.TestCase):
             self.assertEqual(r.values("armFriction")[0], f32(0.05))
 
     def test_aliases_and_negated_aliases_of_each_type(self):
-        with scratch() as d:
-            # height is x, fall is -v, moving is not frozen: a frozen ball keeps its start.
-            done = run(["--set", "height=2", "--set", "fall=3", "--set", "moving=false",
-                        TEST_FMU], d)
-            self.assertEqual(done.returncode, 0, done.stderr)
-            self.assertEqual(summary_values(done.stdout), {"x": 2.0, "v": -3.0})
+        # height is x, fall is -v, moving is not frozen: a frozen ball keeps its start. The
+        # summary names the states by the variables of their references, which are no aliases
+        # and of type Real: also where the aliases, and the Integer and Boolean variables of
+        # the same references, come first in the description. Causality "none" is FMI 1.0's
+        # too. A warning from fmiGetStateValueReferences (scenario 11) leaves its references.
+        first = ["height", "fall", "moving", "scenario", "frozen"]
+        cases = [
+            ("as built", None, []),
+            ("aliases and other types first", lambda x: variables_first(x, first), []),
+            ("causality none", lambda x: x.replace('causality="internal"', 'causality="none"'),
+             []),
+            ("state references with a warning", None, ["--set", "scenario=11"]),
+        ]
+        for name, description, args in cases:
+            with self.subTest(name), scratch() as d:
+                fmu = TEST_FMU
+                if description:
+                    fmu = os.path.join(d, "Rewritten.fmu")
+                    rewrite_test_fmu(fmu, description)
+                done = run(["--set", "height=2", "--set", "fall=3", "--set", "moving=false",
+                            *args, fmu], d)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertEqual(summary_values(done.stdout), {"x": 2.0, "v": -3.0})
+                if args:
+                    self.assertIn("fmiGetStateValueReferences at t = 1 s: the state "
+                                  "references come with a warning", done.stderr)
 
     def test_a_model_error_at_initialisation(self):
         # Without --log the model's report, which it logs below fmiError, follows the host's
@@ -733,9 +753,15 @@ class CommandLine(unittest.TestCase):
             ([FMU, FMU], 2, "more than one FMU given"),
             (["--result-dir", "/proc/no/such", FMU], 1, "cannot make the result directory"),
             (["missing.fmu"], 1, "cannot open the FMU missing.fmu"),
+            # Refused before the archive is read; the FIFO has no writer, so opening it for
+            # reading as libzip does would wait for one.
+            (["folder.fmu"], 1, "cannot open the FMU folder.fmu: it is a folder\n"),
+            (["fifo.fmu"], 1, "cannot open the FMU fifo.fmu: it is no regular file (a FIFO)\n"),
         ]
         for args, status, message in cases:
             with self.subTest(args=args), scratch() as d:
+                os.mkdir(os.path.join(d, "folder.fmu"))
+                os.mkfifo(os.path.join(d, "fifo.fmu"))
                 done = run(args, d)
                 self.assertEqual(done.returncode, status, done.stderr)
                 self.assertEqual(done.stdout, "")
@@ -743,6 +769,16 @@ class CommandLine(unittest.TestCase):
                 self.assertTrue(done.stderr.startswith("tavelo-sim: "), done.stderr)
                 self.assertIn(message, done.stderr)
                 self.assertFalse(os.path.exists(os.path.join(d, "dsres.mat")))
+
+    def test_double_dash_ends_the_options(self):
+        # After "--" an argument that looks like an option is the FMU.
+        for name in ["-m.fmu", "--m.fmu"]:
+            with self.subTest(name=name), scratch() as d:
+                shutil.copy(TEST_FMU, os.path.join(d, name))
+                done = run(["--stop", "0.01", "--", name], d)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertTrue(done.stdout.startswith(f"{name}: simulated from 0 s to 0.01 s"),
+                                done.stdout)
 
     def test_help_and_version(self):
         with scratch() as d:
@@ -787,6 +823,28 @@ def rewrite_fmu(source, target, description=None, binary_name=None, binary=None,
             bad = bytes(b ^ 0xFF for b in f.read(100))
             f.seek(-100, os.SEEK_CUR)
             f.write(bad)
+
+
+def rewrite_test_fmu(target, description):
+    """A copy of the test FMU with its description changed by description(xml)."""
+    with zipfile.ZipFile(TEST_FMU) as source, zipfile.ZipFile(target, "w") as z:
+        for member in source.namelist():
+            content = source.read(member)
+            if member == "modelDescription.xml":
+                content = description(content.decode()).encode()
+            z.writestr(member, content)
+
+
+def variables_first(xml, names):
+    """The description with the named variables listed before the others, in that order."""
+    blocks = re.findall(r"^ *<ScalarVariable .*?</ScalarVariable>\n", xml,
+                        re.MULTILINE | re.DOTALL)
+    named = {re.search(r'name="([^"]*)"', b).group(1): b for b in blocks}
+    ordered = [named[n] for n in names] + [b for b in blocks if b not in
+                                           [named[n] for n in names]]
+    body = "".join(blocks)
+    assert body in xml and ordered != blocks
+    return xml.replace(body, "".join(ordered))
 
 
 # Tavelo.so as the tests change it: a 64-bit little-endian ELF file.
@@ -922,6 +980,28 @@ class BrokenFmus(unittest.TestCase):
                     self.assertIn(message, done.stderr)
                 self.assertEqual(os.listdir(tmp), [])
 
+    def test_libraries_refused_when_loaded(self):
+        # Variants of the test model: a library is loaded with every symbol bound, so one that
+        # needs a function no library defines (called by its fmiInitialize) is refused before
+        # the run; a library of FMI 2.0 is refused by its answer to fmiGetVersion.
+        def variant(name):
+            return os.path.join(os.path.dirname(TEST_FMU), name + ".fmu")
+
+        member = "binaries/linux64/TestModel.so"
+        cases = [
+            ("UndefinedSymbol", f"cannot load {member} of {variant('UndefinedSymbol')}: "
+                                "undefined symbol: test_model_undefined_function"),
+            ("Fmi20", f'{member} of {variant("Fmi20")} reports FMI version "2.0", not 1.0'),
+        ]
+        for name, message in cases:
+            with self.subTest(name), scratch() as d:
+                tmp = os.path.join(d, "tmp")
+                os.mkdir(tmp)
+                done = run([variant(name)], d, tmpdir=tmp)
+                self.assertEqual((done.returncode, done.stdout, done.stderr),
+                                 (1, "", f"tavelo-sim: {message}\n"))
+                self.assertEqual(os.listdir(tmp), [])
+
     def test_a_library_loads_up_to_the_end_of_its_last_segment(self):
         # Without section headers the last segment's end may be the file's end; a byte less
         # is a library cut short.
@@ -1016,6 +1096,26 @@ class ScratchFolders(unittest.TestCase):
                                           r"File too large\n$")
             self.assertEqual(os.listdir(tmp), [])
             self.assertFalse(os.path.exists(os.path.join(d, "dsres.mat")))
+
+
+    def test_a_relative_tmpdir_with_a_result_dir(self):
+        # TMPDIR is taken from the folder the run starts in, not from the result folder it
+        # works in: the scratch folder, and those of gone runs, are there.
+        child = subprocess.Popen(["true"])
+        child.wait()
+        for tmpdir in ["tmp", "./tmp/"]:
+            with self.subTest(tmpdir=tmpdir), scratch() as d:
+                os.mkdir(os.path.join(d, "tmp"))
+                stale = os.path.join(d, "tmp", f"tavelo-sim-{child.pid}-a1B2c3")
+                os.mkdir(stale)
+                open(os.path.join(stale, "Tavelo.so"), "w").close()
+                done = run(["--quiet", "--stop", "0.01", "--result-dir", "out/run", FMU], d,
+                           tmpdir=tmpdir)
+                self.assertEqual((done.returncode, done.stderr), (0, ""))
+                self.assertGreaterEqual(len(Result(os.path.join(d, "out", "run",
+                                                                "dsres.mat")).time), 11)
+                self.assertEqual(os.listdir(os.path.join(d, "tmp")), [])
+                self.assertEqual(sorted(os.listdir(d)), ["out", "tmp"])
 
 
 class ResultFolder(unittest.TestCase):

@@ -17,6 +17,11 @@
 //     states were not evaluated, or a second row for one millisecond, fails with fmiError
 //   9 like 3 with fmiFatal, after which every call but the free of the instance aborts
 //   10 the ball, but fmiGetStateValueReferences returns fmiFatal, with the same consequence
+//   11 the ball, but fmiGetStateValueReferences returns fmiWarning with the references filled
+//
+// Variants of the library, each built with a compile definition and packed into an FMU of its
+// own: TEST_MODEL_UNDEFINED_SYMBOL, fmiInitialize calls a function that no library defines;
+// TEST_MODEL_FMI_VERSION, fmiGetVersion answers that version.
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -108,6 +113,7 @@ void derivatives(const Instance& m, double dx[2]) {
     case 6:
     case 9:
     case 10:
+    case 11:
       dx[0] = m.v;
       dx[1] = -m.g;
       break;
@@ -136,7 +142,15 @@ void event_info_after(Instance& m, fmiEventInfo* info) {
 #define TEST_EXPORT extern "C" __attribute__((visibility("default")))
 
 TEST_EXPORT const char* TestModel_fmiGetModelTypesPlatform() { return "standard32"; }
+#ifdef TEST_MODEL_FMI_VERSION
+TEST_EXPORT const char* TestModel_fmiGetVersion() { return TEST_MODEL_FMI_VERSION; }
+#else
 TEST_EXPORT const char* TestModel_fmiGetVersion() { return "1.0"; }
+#endif
+
+#ifdef TEST_MODEL_UNDEFINED_SYMBOL
+extern "C" void test_model_undefined_function();
+#endif
 
 TEST_EXPORT fmiComponent TestModel_fmiInstantiateModel(fmiString, fmiString guid,
                                                         fmiCallbackFunctions functions,
@@ -229,6 +243,9 @@ TEST_EXPORT fmiStatus TestModel_fmiSetString(fmiComponent, const fmiValueReferen
 TEST_EXPORT fmiStatus TestModel_fmiInitialize(fmiComponent c, fmiBoolean, fmiReal,
                                              fmiEventInfo* info) {
   Instance& m = *of(c);
+#ifdef TEST_MODEL_UNDEFINED_SYMBOL
+  test_model_undefined_function();
+#endif
   m.initialized = true;
   m.lastCompleted = m.time;
   if (m.scenario == 2 || m.scenario == 5) m.nextTimeEvent = 0.3;
@@ -310,7 +327,8 @@ TEST_EXPORT fmiStatus TestModel_fmiGetString(fmiComponent, const fmiValueReferen
 TEST_EXPORT fmiStatus TestModel_fmiEventUpdate(fmiComponent c, fmiBoolean, fmiEventInfo* info) {
   Instance& m = *of(c);
   info->stateValuesChanged = fmiFalse;
-  if ((m.scenario == 0 || m.scenario == 3 || m.scenario == 6) && m.x <= 1e-9 && m.v < 0.0) {
+  if ((m.scenario == 0 || m.scenario == 3 || m.scenario == 6 || m.scenario == 11) &&
+      m.x <= 1e-9 && m.v < 0.0) {
     m.v = -m.e * m.v;
     m.x = 0.0;  // on the ground, not a rounding error below it
     ++m.bounces;
@@ -359,6 +377,10 @@ TEST_EXPORT fmiStatus TestModel_fmiGetStateValueReferences(fmiComponent c, fmiVa
     return fmiFatal;
   }
   for (size_t i = 0; i < nx; ++i) vr[i] = static_cast<fmiValueReference>(i);
+  if (m.scenario == 11) {
+    log(fmiWarning, "the state references come with a warning");
+    return fmiWarning;
+  }
   return fmiOK;
 }
 
