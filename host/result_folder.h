@@ -1,6 +1,6 @@
-// The result folder: where the model writes "dsres.mat". It is made when missing and checked
-// before the library is loaded; the run works in it; afterwards the rows of the file are read
-// back when this run wrote it.
+// The result folder: where the model writes "dsres.mat". It is made when missing, locked
+// against a second run and checked before the library is loaded; the run works in it;
+// afterwards the rows of the file are read back when this run wrote it.
 #pragma once
 
 #include <ctime>
@@ -8,6 +8,8 @@
 #include <string>
 
 #include <sys/types.h>
+
+#include "host/folder_lock.h"
 
 // The file the model writes its result into (Tavelo: every variable, a row per recorded time).
 constexpr const char* ResultFileName = "dsres.mat";
@@ -37,8 +39,10 @@ struct ResultRows {
 
 class ResultFolder {
  public:
-  // The folder (empty: the current one), made as mkdir -p makes it; "dsres.mat" there must be
-  // one the model can create or replace. Throws HostError naming the path and the reason.
+  // The folder (empty: the current one), made as mkdir -p makes it and locked until this
+  // object goes (after the model is freed and its rows read back); "dsres.mat" there must be
+  // one the model can create or replace. Throws HostError naming the path and the reason, or
+  // the other run that holds the folder.
   explicit ResultFolder(const std::string& directory);
   // The run works in the folder from now on.
   void enter();
@@ -47,6 +51,7 @@ class ResultFolder {
 
  private:
   std::string directory_;
+  std::optional<FolderLock> lock_;
   FileStamp before_;
 };
 
