@@ -162,9 +162,15 @@ void ResultFolder::enter() {
   before_ = stamp_of(ResultFileName);
 }
 
-ResultRows ResultFolder::rows() const {
+ResultRows ResultFolder::rows(long expected) const {
   ResultRows r;
   r.written = written_since(before_, stamp_of(ResultFileName));
   if (r.written) r.rows = result_rows(ResultFileName);
+  r.expected = expected;
   return r;
+}
+
+std::string ResultFolder::result_path() const {
+  const std::string folder = current_directory();
+  return (folder == "/" ? "" : folder) + "/" + ResultFileName;
 }

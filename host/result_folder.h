@@ -35,6 +35,12 @@ std::optional<long> result_rows(const std::string& path);
 struct ResultRows {
   bool written = false;
   std::optional<long> rows;  // nothing when the file does not read as a result file
+  long expected = 0;         // the fewest rows the run should have left in it
+  // The rows the file lacks (a full disk, a file-size limit), counted when this run wrote it.
+  long missing() const {
+    const long held = rows.value_or(0);
+    return written && held < expected ? expected - held : 0;
+  }
 };
 
 class ResultFolder {
@@ -46,8 +52,10 @@ class ResultFolder {
   explicit ResultFolder(const std::string& directory);
   // The run works in the folder from now on.
   void enter();
-  // The rows of "dsres.mat" if the run wrote it since enter().
-  ResultRows rows() const;
+  // The rows of "dsres.mat" if the run wrote it since enter(), with the fewest it should hold.
+  ResultRows rows(long expected) const;
+  // The file's path in the folder entered, from the root.
+  std::string result_path() const;
 
  private:
   std::string directory_;
