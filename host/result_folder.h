@@ -36,11 +36,9 @@ struct ResultRows {
   bool written = false;
   std::optional<long> rows;  // nothing when the file does not read as a result file
   long expected = 0;         // the fewest rows the run should have left in it
-  // The rows the file lacks (a full disk, a file-size limit), counted when this run wrote it.
-  long missing() const {
-    const long held = rows.value_or(0);
-    return written && held < expected ? expected - held : 0;
-  }
+  // The rows the file lacks (a full disk, a file-size limit), counted when this run wrote it
+  // and it reads as a result file.
+  long missing() const { return written && rows && *rows < expected ? expected - *rows : 0; }
 };
 
 class ResultFolder {

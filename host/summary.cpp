@@ -80,6 +80,6 @@ void print_lost_rows(const ResultRows& rows, const std::string& path) {
   std::fprintf(stderr,
                "tavelo-sim: %s holds %ld rows, %ld fewer than the run's start and output points "
                "(%ld): %s\n",
-               path.c_str(), rows.rows.value_or(0), rows.missing(), rows.expected,
+               path.c_str(), *rows.rows, rows.missing(), rows.expected,
                LostRowsCause);
 }
