@@ -1320,7 +1320,8 @@ class LostRows(unittest.TestCase):
             path = os.path.join(os.path.realpath(out), "dsres.mat")
             self.assertTrue(done.stderr.endswith(
                 f"\ntavelo-sim: the model ended the process, most likely unable to write the "
-                f"result file {path} (the disk is full or a file-size limit was reached)\n"),
+                f"result file {path} (the disk is full, a file-size limit was reached, or the "
+                f"folder is gone)\n"),
                 done.stderr)
 
 
