@@ -78,8 +78,7 @@ void print_lost_rows(const ResultRows& rows, const std::string& path) {
   if (rows.missing() == 0) return;
   std::fflush(stdout);
   std::fprintf(stderr,
-               "tavelo-sim: %s holds %ld rows, %ld fewer than the run's start and output points "
-               "(%ld): %s\n",
-               path.c_str(), *rows.rows, rows.missing(), rows.expected,
-               LostRowsCause);
+               "tavelo-sim: %s holds %ld of the %ld rows of the run's start and output points, "
+               "%ld missing: %s\n",
+               path.c_str(), *rows.rows, rows.expected, rows.missing(), LostRowsCause);
 }

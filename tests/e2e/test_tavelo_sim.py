@@ -1294,9 +1294,9 @@ class LostRows(unittest.TestCase):
                         done = self.run_limited(d, limit, *quiet)
                         missing = max(0, e - held)
                         self.assertEqual(load_strictly(path)["data_2"].shape[1], held)
-                        line = (f"tavelo-sim: {path} holds {held} rows, {missing} fewer than "
-                                f"the run's start and output points ({e}): the disk is full "
-                                f"or a file-size limit was reached\n")
+                        line = (f"tavelo-sim: {path} holds {held} of the {e} rows of the "
+                                f"run's start and output points, {missing} missing: the disk "
+                                f"is full or a file-size limit was reached\n")
                         self.assertEqual((done.returncode, done.stderr),
                                          (1, line) if missing else (0, ""))
                         if quiet:
