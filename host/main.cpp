@@ -13,8 +13,10 @@
 #include "host/fmu_archive.h"
 #include "host/integrator.h"
 #include "host/model_description.h"
+#include "host/model_exit_note.h"
 #include "host/options.h"
 #include "host/progress_line.h"
+#include "host/recorded_rows.h"
 #include "host/result_folder.h"
 #include "host/signals.h"
 #include "host/simulation.h"
@@ -65,14 +67,18 @@ int run(const Options& o) {
   const FmiLibrary library(fmu, description.modelIdentifier);
   folder.enter();
   const SimulationSummary summary = [&] {
+    const ModelExitNote exitNote(folder.result_path());
     ProgressLine progress(!o.quiet, settings.start, settings.stop);
     return simulate(library.functions(), description, assignments, settings,
                     [&](double t) { progress.update(t); });
   }();
+  const ResultRows rows = folder.rows(expected_rows(summary));
   if (!o.quiet)
-    print_summary(o.fmuPath, settings, summary, folder.rows(),
+    print_summary(o.fmuPath, settings, summary, rows,
                   std::chrono::duration<double>(Clock::now() - begin).count());
   print_warnings(summary);
+  print_lost_rows(rows, folder.result_path());
+  if (rows.missing() > 0) return ExitFailure;  // also for a run a signal ended
   return summary.interruptedBy != 0 ? 128 + summary.interruptedBy : 0;
 }
 

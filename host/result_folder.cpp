@@ -144,8 +144,14 @@ std::optional<long> result_rows(const std::string& path) {
   return std::nullopt;
 }
 
+// The folder is made, then locked, then its "dsres.mat" checked: a second run there stops
+// before it looks at the file.
 ResultFolder::ResultFolder(const std::string& directory) : directory_(directory) {
   if (!directory_.empty()) make_folder(directory_);
+  if (directory_.empty())
+    lock_.emplace(".", current_directory());
+  else
+    lock_.emplace(directory_, directory_);
   check_result_file(directory_);
 }
 
@@ -156,9 +162,15 @@ void ResultFolder::enter() {
   before_ = stamp_of(ResultFileName);
 }
 
-ResultRows ResultFolder::rows() const {
+ResultRows ResultFolder::rows(long expected) const {
   ResultRows r;
   r.written = written_since(before_, stamp_of(ResultFileName));
   if (r.written) r.rows = result_rows(ResultFileName);
+  r.expected = expected;
   return r;
+}
+
+std::string ResultFolder::result_path() const {
+  const std::string folder = current_directory();
+  return (folder == "/" ? "" : folder) + "/" + ResultFileName;
 }

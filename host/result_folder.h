@@ -1,6 +1,6 @@
-// The result folder: where the model writes "dsres.mat". It is made when missing and checked
-// before the library is loaded; the run works in it; afterwards the rows of the file are read
-// back when this run wrote it.
+// The result folder: where the model writes "dsres.mat". It is made when missing, locked
+// against a second run and checked before the library is loaded; the run works in it;
+// afterwards the rows of the file are read back when this run wrote it.
 #pragma once
 
 #include <ctime>
@@ -8,6 +8,8 @@
 #include <string>
 
 #include <sys/types.h>
+
+#include "host/folder_lock.h"
 
 // The file the model writes its result into (Tavelo: every variable, a row per recorded time).
 constexpr const char* ResultFileName = "dsres.mat";
@@ -33,20 +35,29 @@ std::optional<long> result_rows(const std::string& path);
 struct ResultRows {
   bool written = false;
   std::optional<long> rows;  // nothing when the file does not read as a result file
+  long expected = 0;         // the fewest rows the run should have left in it
+  // The rows the file lacks (a full disk, a file-size limit), counted when this run wrote it
+  // and it reads as a result file.
+  long missing() const { return written && rows && *rows < expected ? expected - *rows : 0; }
 };
 
 class ResultFolder {
  public:
-  // The folder (empty: the current one), made as mkdir -p makes it; "dsres.mat" there must be
-  // one the model can create or replace. Throws HostError naming the path and the reason.
+  // The folder (empty: the current one), made as mkdir -p makes it and locked until this
+  // object goes (after the model is freed and its rows read back); "dsres.mat" there must be
+  // one the model can create or replace. Throws HostError naming the path and the reason, or
+  // the other run that holds the folder.
   explicit ResultFolder(const std::string& directory);
   // The run works in the folder from now on.
   void enter();
-  // The rows of "dsres.mat" if the run wrote it since enter().
-  ResultRows rows() const;
+  // The rows of "dsres.mat" if the run wrote it since enter(), with the fewest it should hold.
+  ResultRows rows(long expected) const;
+  // The file's path in the folder entered, from the root.
+  std::string result_path() const;
 
  private:
   std::string directory_;
+  std::optional<FolderLock> lock_;
   FileStamp before_;
 };
 

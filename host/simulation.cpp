@@ -12,6 +12,7 @@
 #include "host/integrator.h"
 #include "host/model_messages.h"
 #include "host/output_grid.h"
+#include "host/recorded_rows.h"
 
 namespace {
 
@@ -215,6 +216,7 @@ class Run {
 
   void reach_output_point() {
     ++summary_.outputPoints;
+    if (in_row_window(nextOutput_)) ++summary_.pointsWithRows;
     nextOutput_ = grid_.point(++nextPoint_);
   }
 

@@ -28,6 +28,7 @@ struct SimulationSummary {
   long steps = 0;         // completed integrator steps
   long events = 0;        // state, time and step events handled
   long outputPoints = 0;  // points of the output grid reached
+  long pointsWithRows = 0;  // those where the model records a row (see recorded_rows.h)
   double endTime = 0.0;
   bool stoppedByModel = false;
   long warnings = 0;         // calls that returned fmiWarning

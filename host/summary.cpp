@@ -7,6 +7,9 @@
 
 namespace {
 
+// The library leaves out the rows that do not fit and goes on.
+constexpr const char* LostRowsCause = "the disk is full or a file-size limit was reached";
+
 std::string seconds_text(double t) {
   char text[40];
   std::snprintf(text, sizeof text, "%g s", t);
@@ -21,6 +24,9 @@ void print_result_rows(const ResultRows& r) {
                 ResultFileName);
   else
     std::printf("  result rows       %ld in %s\n", *r.rows, ResultFileName);
+  if (r.missing() > 0)
+    std::printf("  rows missing      %ld of at least %ld (%s)\n", r.missing(), r.expected,
+                LostRowsCause);
 }
 
 void print_final_states(const SimulationSummary& summary) {
@@ -66,4 +72,13 @@ void print_warnings(const SimulationSummary& summary) {
   std::fflush(stdout);
   std::fprintf(stderr, "tavelo-sim: warning: %ld calls returned fmiWarning, the first %s\n",
                summary.warnings, summary.firstWarning.c_str());
+}
+
+void print_lost_rows(const ResultRows& rows, const std::string& path) {
+  if (rows.missing() == 0) return;
+  std::fflush(stdout);
+  std::fprintf(stderr,
+               "tavelo-sim: %s holds %ld of the %ld rows of the run's start and output points, "
+               "%ld missing: %s\n",
+               path.c_str(), *rows.rows, rows.expected, rows.missing(), LostRowsCause);
 }

@@ -1,5 +1,5 @@
 // What tavelo-sim prints at the end of a run: the summary on the standard output, and the
-// warning line on the standard error stream.
+// lines of warnings and of lost rows on the standard error stream.
 #pragma once
 
 #include <string>
@@ -12,3 +12,6 @@ void print_summary(const std::string& fmuPath, const SimulationSettings& s,
 
 // A run with warnings ends well, but not unnoticed: one line, also with --quiet.
 void print_warnings(const SimulationSummary& summary);
+
+// Rows the result file lacks fail the run: one line, also with --quiet.
+void print_lost_rows(const ResultRows& rows, const std::string& path);

@@ -246,6 +246,10 @@ class OutputGrid(unittest.TestCase):
             (["--start", "-0.0005", "--interval", "0.002"], range(0, 201, 2), 101),
             # a stop off the grid gives no row and no output point of its own
             (["--stop", "0.2005"], range(1, 201), 200),
+            # a stop within a millionth of an interval of a point is that point, but 5e-7 s
+            # off the millisecond it gets no row, and the run misses none (the start's row is
+            # the only one: the event just after this start lies off the millisecond too)
+            (["--start", "0.0005", "--stop", "1.0000005", "--interval", "1"], [], 1),
         ]
         for args, milliseconds, points in cases:
             with self.subTest(args=args), scratch() as d:
@@ -327,6 +331,35 @@ class OutputGrid(unittest.TestCase):
             self.assertIsNone(summary_rows(done.stdout))
             self.assertIn("result rows       none counted (no dsres.mat written by this run)",
                           done.stdout)
+
+    def test_a_run_repeated_within_a_second_and_a_model_without_a_file(self):
+        # The same run again within the same second rewrites the same file to the same size:
+        # only the nanoseconds of its modification time tell the two apart. The runs start
+        # just after a whole second, a few tries at most.
+        with scratch() as d:
+            path = os.path.join(d, "dsres.mat")
+            for _ in range(5):
+                time.sleep(1.0 - time.time() % 1.0)
+                first = run(["--stop", "0.01", FMU], d)
+                before = os.stat(path)
+                again = run(["--stop", "0.01", FMU], d)
+                after = os.stat(path)
+                if before.st_mtime_ns // 10**9 == after.st_mtime_ns // 10**9:
+                    break
+            else:
+                self.fail("no two runs wrote their files within the same second")
+            self.assertEqual((before.st_ino, before.st_size), (after.st_ino, after.st_size))
+            self.assertNotEqual(before.st_mtime_ns, after.st_mtime_ns)
+            self.assertEqual(summary_rows(again.stdout), summary_rows(first.stdout))
+            self.assertEqual(summary_rows(again.stdout),
+                             scipy.io.loadmat(path)["data_2"].shape[1])
+        # The test model writes no result: in an empty folder there is none to count.
+        with scratch() as d:
+            done = run([TEST_FMU], d)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertIn("\n  result rows       none counted (no dsres.mat written by this "
+                          "run)\n", done.stdout)
+            self.assertEqual(os.listdir(d), [])
 
 
 def signals_caught(pid):
@@ -1205,6 +1238,191 @@ class ResultFolder(unittest.TestCase):
                     with open(path, "rb") as f:
                         self.assertEqual(f.read(), b"an earlier result")
                     self.assertEqual(os.stat(path).st_mtime, 1e9)
+
+
+def flock_holder(folder):
+    """The process that holds a flock on the folder, from /proc/locks; None for none."""
+    st = os.stat(folder)
+    with open("/proc/locks") as f:
+        for line in f:
+            fields = line.split()  # 1: FLOCK ADVISORY WRITE 4711 fe:00:123456 0 EOF
+            if len(fields) >= 6 and fields[1] == "FLOCK":
+                major, minor, inode = fields[5].split(":")
+                if (os.makedev(int(major, 16), int(minor, 16)), int(inode)) == (st.st_dev,
+                                                                                 st.st_ino):
+                    return int(fields[4])
+    return None
+
+
+class ResultFolderLock(unittest.TestCase):
+    """One run at a time in a result folder, whatever the path to it: a second one exits 1
+    before it loads the library, naming the folder and the first run's pid. The lock is a flock
+    on the folder: no file is left beside "dsres.mat", and it dies with its process."""
+
+    def start_holder(self, d, folder):
+        """A run far longer than any test waits for, once it holds the folder's lock."""
+        child = subprocess.Popen([SIM, "--stop", "100000", "--result-dir", folder, FMU], cwd=d,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.addCleanup(lambda: child.poll() is not None or child.kill())
+        deadline = time.monotonic() + 60.0
+        while not (os.path.isdir(os.path.join(d, folder)) and
+                   flock_holder(os.path.join(d, folder)) == child.pid):
+            self.assertIsNone(child.poll(), "the run ended before it held the lock")
+            self.assertLess(time.monotonic(), deadline, "the run takes no lock")
+            time.sleep(0.001)
+        return child
+
+    def test_a_second_run_in_the_folder_exits_1_at_once(self):
+        with scratch() as d:
+            first = self.start_holder(d, "run")
+            folder = os.path.join(d, "run")
+            os.symlink("run", os.path.join(d, "link"))
+            # A scratch folder that cannot be made: a run that got as far as the loader would
+            # say so instead.
+            no_tmp = os.path.join(d, "missing")
+            cases = [(d, ["--result-dir", "run"], "run"),
+                     (d, ["--result-dir", "link"], "link"),
+                     (d, ["--result-dir", "run/../run/"], "run/../run/"),
+                     (folder, [], os.path.realpath(folder))]
+            for cwd, args, name in cases:
+                with self.subTest(name=name):
+                    done = run(["--stop", "0.01", *args, FMU], cwd, tmpdir=no_tmp)
+                    self.assertEqual((done.returncode, done.stdout, done.stderr), (
+                        1, "", f"tavelo-sim: the result directory {name} is in use by another "
+                               f"run (pid {first.pid})\n"))
+            # The first run's model opens its file after the lock is taken.
+            deadline = time.monotonic() + 60.0
+            while not os.path.exists(os.path.join(folder, "dsres.mat")):
+                self.assertLess(time.monotonic(), deadline, "the first run writes no dsres.mat")
+                time.sleep(0.001)
+            self.assertEqual(os.listdir(folder), ["dsres.mat"])
+            first.send_signal(signal.SIGINT)
+            out, err = first.communicate(timeout=60)
+            self.assertEqual((first.returncode, err), (130, ""))
+            # The file is whole and holds the first run's rows alone: from its start, in order.
+            time_column = load_strictly(os.path.join(folder, "dsres.mat"))["data_2"][0]
+            self.assertEqual(len(time_column), summary_rows(out))
+            self.assertEqual(time_column[0], 0.0)
+            self.assertTrue(np.all(np.diff(time_column) > 0), time_column)
+            self.assertEqual(os.listdir(folder), ["dsres.mat"])
+
+    def test_the_lock_dies_with_its_process(self):
+        with scratch() as d:
+            first = self.start_holder(d, "run")
+            first.kill()
+            first.wait()
+            done = run(["--quiet", "--stop", "0.01", "--result-dir", "run", FMU], d)
+            self.assertEqual((done.returncode, done.stderr), (0, ""))
+            self.assertEqual(os.listdir(os.path.join(d, "run")), ["dsres.mat"])
+
+    def test_runs_in_two_folders_at_once(self):
+        with scratch() as d:
+            first = self.start_holder(d, "a")
+            done = run(["--quiet", "--stop", "0.01", "--result-dir", "b", FMU], d)
+            self.assertEqual((done.returncode, done.stderr), (0, ""))
+            self.assertIsNone(first.poll())
+            first.send_signal(signal.SIGINT)
+            first.communicate(timeout=60)
+            self.assertEqual(first.returncode, 130)
+
+    def test_a_folder_that_cannot_be_read_runs_without_a_lock(self):
+        # A folder it may write in but not read: no descriptor to lock, the run goes on.
+        # Root reads any folder: as root the run is nobody's.
+        other_user = dict(user=65534, group=65534) if os.geteuid() == 0 else {}
+        with scratch() as d:
+            os.chmod(d, 0o755)
+            fmu = os.path.join(d, "Tavelo.fmu")
+            shutil.copy(FMU, fmu)
+            out = os.path.join(d, "out")
+            os.mkdir(out)
+            os.chmod(out, 0o333)
+            done = run(["--quiet", "--stop", "0.01", "--result-dir", "out", fmu], d,
+                       **other_user)
+            self.assertEqual((done.returncode, done.stderr), (0, ""))
+            os.chmod(out, 0o755)
+            self.assertGreaterEqual(load_strictly(os.path.join(out, "dsres.mat"))["data_2"]
+                                    .shape[1], 11)
+
+
+class LostRows(unittest.TestCase):
+    """The library leaves out rows that do not fit (a full disk, a file-size limit) and goes on;
+    tavelo-sim counts the rows the run should have left, the start's and one per output point,
+    and a file that holds fewer fails the run: the summary and a line on the standard error
+    stream, also with --quiet, say how many are missing. Where the library ends the process
+    itself, the host's line names the result file."""
+
+    @classmethod
+    def setUpClass(cls):
+        # Under a file-size limit the FMU's binary must still fit into its scratch folder: the
+        # run is long enough that its file is larger (the sanitizer build's library is too).
+        with zipfile.ZipFile(FMU) as z:
+            binary = z.getinfo("binaries/linux64/Tavelo.so").file_size
+        with scratch() as d:
+            done = run(["--quiet", "--stop", "0.01", FMU], d)
+            path = os.path.join(d, "dsres.mat")
+            data = load_strictly(path)["data_2"]
+            cls.row = 4 * data.shape[0]  # bytes per row: floats
+            cls.header = os.path.getsize(path) - cls.row * data.shape[1]
+        cls.stop = max(2, math.ceil((binary - cls.header) / cls.row / 1000 / 0.8) + 1)
+        cls.expected = 1000 * cls.stop + 1  # the start and each millisecond
+
+    def run_limited(self, d, limit, *args):
+        def small_files():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+        return run([*args, "--stop", str(self.stop), "--result-dir", "out", FMU], d,
+                   preexec_fn=small_files)
+
+    def test_rows_cut_by_a_file_size_limit(self):
+        with scratch() as d:
+            done = run(["--quiet", "--stop", str(self.stop), "--result-dir", "out", FMU], d)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            path = os.path.join(os.path.realpath(d), "out", "dsres.mat")
+            whole = os.path.getsize(path)
+            rows = (whole - self.header) // self.row
+            self.assertGreaterEqual(rows, self.expected)
+            e = self.expected
+            # The limit, the rows the file then holds.
+            cases = [("every row fits", whole, rows),
+                     ("the run's rows fit, not the extra ones", self.header + e * self.row, e),
+                     ("a byte short of the run's rows", self.header + e * self.row - 1, e - 1),
+                     ("a fifth cut", self.header + (e - e // 5) * self.row, e - e // 5)]
+            for name, limit, held in cases:
+                for quiet in [[], ["--quiet"]]:
+                    with self.subTest(name, quiet=quiet):
+                        done = self.run_limited(d, limit, *quiet)
+                        missing = max(0, e - held)
+                        self.assertEqual(load_strictly(path)["data_2"].shape[1], held)
+                        line = (f"tavelo-sim: {path} holds {held} of the {e} rows of the "
+                                f"run's start and output points, {missing} missing: the disk "
+                                f"is full or a file-size limit was reached\n")
+                        self.assertEqual((done.returncode, done.stderr),
+                                         (1, line) if missing else (0, ""))
+                        if quiet:
+                            self.assertEqual(done.stdout, "")
+                            continue
+                        self.assertEqual(summary_rows(done.stdout), held)
+                        missing_line = (f"  rows missing      {missing} of at least {e} (the "
+                                        f"disk is full or a file-size limit was reached)\n")
+                        self.assertEqual(missing_line in done.stdout, missing > 0, done.stdout)
+
+    def test_the_library_ends_the_process_when_the_file_does_not_open(self):
+        # Every write fails at once: the library cannot write the file's header, says so and
+        # exits.
+        with scratch() as d:
+            out = os.path.join(d, "out")
+            os.mkdir(out)
+            os.symlink("/dev/full", os.path.join(out, "dsres.mat"))
+            done = run(["--stop", "0.01", "--result-dir", "out", FMU], d)
+            self.assertEqual(done.returncode, 1, done.stderr)
+            self.assertEqual(done.stdout, "")
+            path = os.path.join(os.path.realpath(out), "dsres.mat")
+            self.assertTrue(done.stderr.endswith(
+                f"\ntavelo-sim: the model ended the process, most likely unable to write the "
+                f"result file {path} (the disk is full, a file-size limit was reached, or the "
+                f"folder is gone)\n"),
+                done.stderr)
 
 
 class HostEvents(unittest.TestCase):
