@@ -4,6 +4,7 @@
 // summary.
 #include <chrono>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,8 @@ int run(const Options& o) {
   const Clock::time_point begin = Clock::now();
   const FmuArchive fmu(o.fmuPath);
   const ModelDescription description = parse_model_description(fmu.model_description());
+  Integrator::check_counts(description.numberOfContinuousStates,
+                           description.numberOfEventIndicators);
   const SimulationSettings settings = settings_of(o, description);
   const std::vector<ResolvedAssignment> assignments =
       resolve_assignments(description, o.assignments);
@@ -102,6 +105,8 @@ int main(int argc, char** argv) {
     return ExitUsage;
   } catch (const HostError& e) {
     std::fprintf(stderr, "tavelo-sim: %s\n", e.what());
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "tavelo-sim: out of memory (an allocation of the host failed)\n");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "tavelo-sim: internal error: %s\n", e.what());
   }

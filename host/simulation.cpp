@@ -223,7 +223,7 @@ class Run {
   // for an event update.
   bool complete_step(double t, const double* x) {
     if (!point_.evaluated_at(t, x)) {
-      indicators_.resize(fmu_.indicators() + 1);
+      indicators_.assign(fmu_.indicators() + 1, 0.0);  // what the model leaves unset is 0
       if (point_.indicators(t, x, indicators_.data()) != fmiOK) fmu_.fail_call();
     }
     return fmu_.completed_step();
