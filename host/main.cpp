@@ -34,7 +34,8 @@ std::string seconds_text(double t) {
   return text;
 }
 
-// The command line's times, else the model's default experiment (else 0 and 1 s).
+// The command line's times and tolerance, else the model's default experiment (else 0 and
+// 1 s, 1e-6).
 SimulationSettings settings_of(const Options& o, const ModelDescription& d) {
   SimulationSettings s;
   s.start = o.start.value_or(d.defaultStart.value_or(0.0));
@@ -49,7 +50,10 @@ SimulationSettings settings_of(const Options& o, const ModelDescription& d) {
     throw UsageError("the stop time " + seconds_text(s.stop) +
                      " does not lie after the start time " + seconds_text(s.start));
   s.interval = o.interval;
-  s.tolerance = o.tolerance;
+  s.tolerance = o.tolerance.value_or(d.defaultTolerance.value_or(DefaultTolerance));
+  if (!o.tolerance && d.defaultTolerance)
+    if (const std::string error = tolerance_error(s.tolerance); !error.empty())
+      throw HostError("modelDescription.xml: the default experiment's tolerance " + error);
   s.log = o.log;
   s.interrupt = interrupt_flag();
   return s;
