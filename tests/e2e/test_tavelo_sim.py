@@ -1138,14 +1138,26 @@ class HostEvents(unittest.TestCase):
         # the step's end must be evaluated again, also where it lies on no output point. Its
         # time event falls just before an output point, where the first step after it must
         # end on the point, not a hair after it.
-        # A start 5e-8 s before a millisecond has that millisecond's row from the
-        # initialisation: no output point there.
+        # A start 9.999e-8 s before a millisecond, within the model's 1e-7 s of it, has that
+        # millisecond's row from the initialisation: no output point there.
         for args in [[], ["--interval", "0.002"], ["--start", "0.0005"], ["--interval", "0.3"],
-                     ["--start", "0.00099999995"]]:
+                     ["--start", "0.00099990001"]]:
             with self.subTest(args=args):
                 done = self.simulate("--set", "scenario=6", "--stop", "2", *args)
                 self.assertEqual(done.returncode, 0, done.stderr)
                 self.assertGreater(summary_count(done.stdout, "events"), 1)
+
+    def test_the_step_count_includes_the_steps_before_an_event(self):
+        # The run to 0.91 s takes the steps of the run to 0.9 s, with its bounce at 0.4515 s;
+        # then the ball bounces again (at 0.903 s) and the integrator starts again, for fewer
+        # steps than it took before.
+        before = self.simulate("--stop", "0.9", "--tolerance", "1e-10")
+        after = self.simulate("--stop", "0.91", "--tolerance", "1e-10")
+        self.assertEqual((before.returncode, after.returncode), (0, 0), after.stderr)
+        self.assertEqual(summary_count(before.stdout, "events"), 1)
+        self.assertEqual(summary_count(after.stdout, "events"), 2)
+        self.assertGreater(summary_count(after.stdout, "integrator steps"),
+                           summary_count(before.stdout, "integrator steps"))
 
     def test_discarded_evaluations_are_retried_with_smaller_steps(self):
         # The model refuses every step longer than 0.01 s, whatever the tolerance; at 1e-4 the
@@ -1175,6 +1187,26 @@ class HostEvents(unittest.TestCase):
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertEqual(summary_count(done.stdout, "events"), 1)
         self.assertAlmostEqual(summary_values(done.stdout)["x"], 1.75, delta=1e-9)
+
+    def test_a_step_event_that_changes_nothing_goes_on_from_its_point(self):
+        # The falling ball asks for an event at the first completed step from 0.25 s on, an
+        # output point within a longer step; the run goes on from the states there, not from
+        # those at the step's end.
+        done = self.simulate("--set", "scenario=12", "--stop", "0.4", "--tolerance", "1e-10")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(summary_count(done.stdout, "events"), 1)
+        final = summary_values(done.stdout)
+        self.assertAlmostEqual(final["x"], 1.0 - 9.81 / 2 * 0.4 ** 2, delta=1e-7)
+        self.assertAlmostEqual(final["v"], -9.81 * 0.4, delta=1e-7)
+
+    def test_a_model_that_stops_before_its_event_iteration_converged(self):
+        # The event update at 0.3 s asks to stop with its iteration unsettled: the run ends
+        # there, normally, without another event update (which the model fails).
+        done = self.simulate("--set", "scenario=13")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(done.stderr, "")
+        self.assertIn("simulated from 0 s to 0.3 s (stopped by the model)", done.stdout)
+        self.assertEqual(summary_count(done.stdout, "events"), 1)
 
     def test_a_model_error_ends_the_run_with_its_message(self):
         done = self.simulate("--set", "scenario=3")
