@@ -1192,7 +1192,7 @@ class HostEvents(unittest.TestCase):
         # The falling ball asks for an event at the first completed step from 0.25 s on, an
         # output point within a longer step; the run goes on from the states there, not from
         # those at the step's end.
-        done = self.simulate("--set", "scenario=12", "--stop", "0.4", "--tolerance", "1e-10")
+        done = self.simulate("--set", "scenario=13", "--stop", "0.4", "--tolerance", "1e-10")
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertEqual(summary_count(done.stdout, "events"), 1)
         final = summary_values(done.stdout)
@@ -1202,7 +1202,7 @@ class HostEvents(unittest.TestCase):
     def test_a_model_that_stops_before_its_event_iteration_converged(self):
         # The event update at 0.3 s asks to stop with its iteration unsettled: the run ends
         # there, normally, without another event update (which the model fails).
-        done = self.simulate("--set", "scenario=13")
+        done = self.simulate("--set", "scenario=14")
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertEqual(done.stderr, "")
         self.assertIn("simulated from 0 s to 0.3 s (stopped by the model)", done.stdout)
@@ -1442,7 +1442,7 @@ class ModelNumbers(unittest.TestCase):
         # x' = x², from 1 at 0 s, grows past every bound before 1 s; every call of the model
         # succeeds.
         with scratch() as d:
-            done = self.run_in(d, ["--set", "scenario=11", "--stop", "2", TEST_FMU])
+            done = self.run_in(d, ["--set", "scenario=12", "--stop", "2", TEST_FMU])
             self.assertEqual((done.returncode, done.stdout), (1, ""))
             self.assertRegex(done.stderr, r"^tavelo-sim: the integrator failed at t = 0\.99\d* s "
                              r"\(CV_[A-Z_]+\), no call of the model failed: CVODE CVode: At t = "

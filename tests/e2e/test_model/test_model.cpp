@@ -17,11 +17,11 @@
 //     states were not evaluated, or a second row for one millisecond, fails with fmiError
 //   9 like 3 with fmiFatal, after which every call but the free of the instance aborts
 //   10 the ball, but fmiGetStateValueReferences returns fmiFatal, with the same consequence
-//   11 x' = x·x: from x = 1 at 0 s it grows past every bound before 1 s, which no integrator
+//   12 x' = x·x: from x = 1 at 0 s it grows past every bound before 1 s, which no integrator
 //     gets through, though every call of the model succeeds
-//   12 the ball; the first completed step at or after 0.25 s asks for an event update, which
+//   13 the ball; the first completed step at or after 0.25 s asks for an event update, which
 //     changes nothing
-//   13 x' = v, v' = 0; the event update at the time event 0.3 s asks to stop before its
+//   14 x' = v, v' = 0; the event update at the time event 0.3 s asks to stop before its
 //     iteration has converged; another event update after that fails with fmiError
 #include <cmath>
 #include <cstdarg>
@@ -55,7 +55,7 @@ struct Instance {
   double lastRowTime = -INFINITY;  // scenario 6
   long lastRowMillisecond = -1;
   bool fatal = false;  // scenario 9
-  bool terminateAsked = false;  // scenario 13
+  bool terminateAsked = false;  // scenario 14
 };
 
 Instance* instance = nullptr;
@@ -115,14 +115,14 @@ void derivatives(const Instance& m, double dx[2]) {
     case 6:
     case 9:
     case 10:
-    case 12:
+    case 13:
       dx[0] = m.v;
       dx[1] = -m.g;
       break;
     case 1:
       dx[0] = -m.x;
       break;
-    case 11:
+    case 12:
       dx[0] = m.x * m.x;
       break;
     default:
@@ -136,7 +136,7 @@ void event_info_after(Instance& m, fmiEventInfo* info) {
   info->stateValueReferencesChanged = fmiFalse;
   info->terminateSimulation = fmiFalse;
   info->upcomingTimeEvent =
-      (m.scenario == 2 || m.scenario == 5 || m.scenario == 6 || m.scenario == 13) &&
+      (m.scenario == 2 || m.scenario == 5 || m.scenario == 6 || m.scenario == 14) &&
               m.nextTimeEvent > 0.0
           ? fmiTrue
           : fmiFalse;
@@ -200,7 +200,7 @@ TEST_EXPORT fmiStatus TestModel_fmiCompletedIntegratorStep(fmiComponent c,
   }
   m.lastCompleted = m.time;
   *callEventUpdate = fmiFalse;
-  if ((m.scenario == 4 || m.scenario == 12) && !m.stepEventDone && m.time >= 0.25)
+  if ((m.scenario == 4 || m.scenario == 13) && !m.stepEventDone && m.time >= 0.25)
     *callEventUpdate = fmiTrue;
   return fmiOK;
 }
@@ -244,7 +244,7 @@ TEST_EXPORT fmiStatus TestModel_fmiInitialize(fmiComponent c, fmiBoolean, fmiRea
   Instance& m = *of(c);
   m.initialized = true;
   m.lastCompleted = m.time;
-  if (m.scenario == 2 || m.scenario == 5 || m.scenario == 13) m.nextTimeEvent = 0.3;
+  if (m.scenario == 2 || m.scenario == 5 || m.scenario == 14) m.nextTimeEvent = 0.3;
   // The first step after this event, of a thousandth of the default output interval, would end
   // 5e-8 s after the output point 0.3 s.
   if (m.scenario == 6) {
@@ -349,8 +349,8 @@ TEST_EXPORT fmiStatus TestModel_fmiEventUpdate(fmiComponent c, fmiBoolean, fmiEv
     m.v = 1.0;
     info->stateValuesChanged = fmiTrue;
   }
-  if (m.scenario == 12 && m.time >= 0.25) m.stepEventDone = true;
-  const bool stopUnsettled = m.scenario == 13 && m.time >= 0.3;
+  if (m.scenario == 13 && m.time >= 0.25) m.stepEventDone = true;
+  const bool stopUnsettled = m.scenario == 14 && m.time >= 0.3;
   if (stopUnsettled) {
     m.terminateAsked = true;
     m.nextTimeEvent = 0.0;
