@@ -247,7 +247,9 @@ std::string model_description() {
   append_attribute(out, "variableNamingConvention", "flat");
   append_attribute(out, "numberOfContinuousStates", std::to_string(nx));
   append_attribute(out, "numberOfEventIndicators", std::to_string(2 * nrel));
-  out += ">\n  <DefaultExperiment startTime=\"0\" stopTime=\"10\"/>\n  <ModelVariables>\n";
+  // The tolerance tavelo-sim uses by default: other hosts that read it simulate as it does.
+  out += ">\n  <DefaultExperiment startTime=\"0\" stopTime=\"10\" tolerance=\"1e-6\"/>\n"
+         "  <ModelVariables>\n";
   int seen[7] = {};
   for (const VariableRecord& record : variableTable) {
     const int kind = record_kind(record);

@@ -7,7 +7,8 @@
 #include <string>
 
 // What the integrator evaluates. Each returns 0 when done, 1 when the model cannot be
-// evaluated at that point (a smaller step may do), -1 on a failure. Neither may throw.
+// evaluated at that point (a smaller step may do), -1 on a failure. Neither may throw. The
+// outputs dx and z are zeroed before each call: what the model leaves unset reads as 0.
 struct Equations {
   void* model = nullptr;
   int (*derivatives)(void* model, double t, const double* x, double* dx) = nullptr;
@@ -23,11 +24,26 @@ struct IntegratorSettings {
 
 class Integrator {
  public:
-  // Makes the vectors for n states; throws HostError when it cannot.
+  // Makes the vectors for n states, zeroed; throws HostError when it cannot.
   Integrator(size_t states, size_t indicators, Equations equations);
   ~Integrator();
   Integrator(const Integrator&) = delete;
   Integrator& operator=(const Integrator&) = delete;
+
+  // The bytes a run with these counts takes for its integrator, at most: the dense Jacobian
+  // and the linear solver's saved copy of it (8·n² bytes each), some 40 vectors of n values,
+  // the root finding's arrays of the indicators.
+  static double memory_needed(size_t states, size_t indicators);
+  // Refuses (HostError) counts whose integrator would take more than half of the memory given,
+  // by default this machine's physical memory: such a run would take the memory of everything
+  // else on the machine, or be killed for it.
+  static void check_counts(size_t states, size_t indicators, double memory);
+  static void check_counts(size_t states, size_t indicators);
+  // This machine's physical memory in bytes; infinity where it cannot be told.
+  static double physical_memory();
+
+  // The smallest relative tolerance CVODE can meet at every state: its unit roundoff.
+  static double smallest_tolerance();
 
   // The states, to be filled before start() and after an event that changed them.
   double* states();
@@ -58,11 +74,14 @@ class Integrator {
 
  private:
   void check(int flag, const char* call) const;
+  // A call that allocates: its flag memoryFailure (CV_MEM_FAIL, CVLS_MEM_FAIL) is out of
+  // memory for what.
+  void check_made(int flag, int memoryFailure, const char* call, const std::string& what) const;
+  std::string square() const;
+  void make_linear_solver();
 
   struct Objects;
   std::unique_ptr<Objects> o_;
-  Equations equations_;
-  size_t nz_;
   double firstStep_ = 0.0;
   std::string lastMessage_;
   bool printMessages_ = false;

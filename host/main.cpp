@@ -4,6 +4,7 @@
 // summary.
 #include <chrono>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,8 @@ std::string seconds_text(double t) {
   return text;
 }
 
-// The command line's times, else the model's default experiment (else 0 and 1 s).
+// The command line's times and tolerance, else the model's default experiment (else 0 and
+// 1 s, 1e-6).
 SimulationSettings settings_of(const Options& o, const ModelDescription& d) {
   SimulationSettings s;
   s.start = o.start.value_or(d.defaultStart.value_or(0.0));
@@ -50,7 +52,10 @@ SimulationSettings settings_of(const Options& o, const ModelDescription& d) {
     throw UsageError("the stop time " + seconds_text(s.stop) +
                      " does not lie after the start time " + seconds_text(s.start));
   s.interval = o.interval;
-  s.tolerance = o.tolerance;
+  s.tolerance = o.tolerance.value_or(d.defaultTolerance.value_or(DefaultTolerance));
+  if (!o.tolerance && d.defaultTolerance)
+    if (const std::string error = tolerance_error(s.tolerance); !error.empty())
+      throw HostError("modelDescription.xml: the default experiment's tolerance " + error);
   s.log = o.log;
   s.interrupt = interrupt_flag();
   return s;
@@ -60,6 +65,8 @@ int run(const Options& o) {
   const Clock::time_point begin = Clock::now();
   const FmuArchive fmu(o.fmuPath);
   const ModelDescription description = parse_model_description(fmu.model_description());
+  Integrator::check_counts(description.numberOfContinuousStates,
+                           description.numberOfEventIndicators);
   const SimulationSettings settings = settings_of(o, description);
   const std::vector<ResolvedAssignment> assignments =
       resolve_assignments(description, o.assignments);
@@ -108,6 +115,8 @@ int main(int argc, char** argv) {
     return ExitUsage;
   } catch (const HostError& e) {
     std::fprintf(stderr, "tavelo-sim: %s\n", e.what());
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "tavelo-sim: out of memory (an allocation of the host failed)\n");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "tavelo-sim: internal error: %s\n", e.what());
   }

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include "host/integrator.h"
 
 const char usageText[] =
     "usage: tavelo-sim [options] MODEL.fmu\n"
@@ -14,7 +15,8 @@ const char usageText[] =
     "  --stop T             stop time in s (default: the model's default experiment, else 1)\n"
     "  --interval H         output interval in s, a whole number of milliseconds\n"
     "                       (default 0.001)\n"
-    "  --tolerance TOL      relative tolerance of the integrator (default 1e-06)\n"
+    "  --tolerance TOL      relative tolerance of the integrator, 2.2e-16 <= TOL < 1\n"
+    "                       (default: the model's default experiment, else 1e-06)\n"
     "  --set NAME=VALUE     set a parameter or a start value before initialisation;\n"
     "                       may be repeated\n"
     "  --result-dir DIR     run in DIR, where the model writes its result (default: here)\n"
@@ -33,6 +35,26 @@ std::optional<double> parse_real(const std::string& text) {
   if (text.empty() || result.ec != std::errc() || result.ptr != last || !std::isfinite(value))
     return std::nullopt;
   return value;
+}
+
+namespace {
+
+// The shortest text that reads back as the same double.
+std::string shortest_text(double x) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, x);
+  return std::string(text, result.ptr);
+}
+
+}  // namespace
+
+std::string tolerance_error(double tolerance) {
+  if (!(tolerance > 0.0 && tolerance < 1.0))
+    return shortest_text(tolerance) + " does not lie between 0 and 1";
+  if (tolerance >= Integrator::smallest_tolerance()) return {};
+  return shortest_text(tolerance) + " lies below " +
+         shortest_text(Integrator::smallest_tolerance()) +
+         ", the smallest the integrator can meet (its unit roundoff)";
 }
 
 std::optional<long long> interval_milliseconds(double seconds) {
@@ -84,6 +106,8 @@ std::string set_number(const std::string& name, const std::string& value, Option
   }
   if (name == "--tolerance") {
     if (*number <= 0.0 || *number >= 1.0) return "--tolerance must lie between 0 and 1";
+    if (const std::string error = tolerance_error(*number); !error.empty())
+      return "--tolerance: " + error;
     o.tolerance = *number;
   }
   return {};

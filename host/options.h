@@ -17,7 +17,8 @@ struct Options {
   std::optional<double> start;
   std::optional<double> stop;
   double interval = 1e-3;
-  double tolerance = 1e-6;
+  // Unset: the model description's default experiment (else DefaultTolerance).
+  std::optional<double> tolerance;
   std::vector<Assignment> assignments;
   std::string resultDirectory;  // empty: the current directory
   bool log = false;
@@ -38,6 +39,13 @@ ParsedOptions parse_options(const std::vector<std::string>& arguments);
 // its result): the interval in s times 1000 lies within a billionth (relative) of a whole
 // number from 1 to 1e12 (1e9 s). Nothing for any other interval.
 std::optional<long long> interval_milliseconds(double seconds);
+
+// The relative tolerance of a run whose options and model description give none.
+constexpr double DefaultTolerance = 1e-6;
+
+// Whether the integrator can meet a relative tolerance: from its unit roundoff up to below 1.
+// An error text that begins with the tolerance, empty where it can.
+std::string tolerance_error(double tolerance);
 
 // Start and stop times lie within this many seconds of 0: the output grid counts milliseconds,
 // exactly, as doubles.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <memory>
 
@@ -16,8 +17,12 @@
 
 namespace {
 
-// How near to an output point, in output intervals, a step may end without ending on it.
-constexpr double OutputMargin = 1e-3;
+// The model's time scale: the length of its default experiment, else of the host's default
+// run (1 s).
+double time_scale(const ModelDescription& d) {
+  const double length = d.defaultStop ? *d.defaultStop - d.defaultStart.value_or(0.0) : 1.0;
+  return length > 0.0 ? length : 1.0;
+}
 
 // The model at the points the integrator asks for: the time and the states are handed over
 // unless the model has them already, then its derivatives or event indicators are taken.
@@ -91,6 +96,7 @@ class Run {
         s_(settings),
         progress_(progress),
         grid_(settings.start, settings.stop, settings.interval),
+        timeScale_(time_scale(description)),
         fmu_(fmi, description),
         point_(fmu_) {}
 
@@ -143,7 +149,9 @@ class Run {
   // CVODE's own first step after a start can be tiny (some 1e-8 s when nothing moves yet); a
   // model that records each completed step near an output time would record such a step as
   // well. A thousandth of the output interval is still a cautious first try, and the error
-  // test shortens it where the model needs that.
+  // test shortens it where the model needs that; but not a thousandth of a long interval
+  // (1e4 s of 1e7 s), from which the error test cannot shorten it enough after an event:
+  // a thousandth of the model's time scale at most.
   void start_integrator(double t) {
     integrator_ = std::make_unique<Integrator>(fmu_.states(), fmu_.indicators(),
                                                point_.equations());
@@ -153,7 +161,7 @@ class Run {
     IntegratorSettings settings;
     settings.tolerance = s_.tolerance;
     settings.maxStep = s_.stop - s_.start;
-    settings.firstStep = 1e-3 * std::min(s_.interval, s_.stop - s_.start);
+    settings.firstStep = 1e-3 * std::min({s_.interval, s_.stop - s_.start, timeScale_});
     settings.printMessages = s_.log;
     integrator_->start(t, nominal.data(), settings);
   }
@@ -168,7 +176,8 @@ class Run {
     double h = integrator_->next_step();
     if (!(h > 0.0)) h = integrator_->first_step();
     const double end = t + h;
-    const double margin = OutputMargin * s_.interval;
+    // A thousandth of the interval, of the model's time scale at most, as the first step.
+    const double margin = 1e-3 * std::min(s_.interval, timeScale_);
     const double point = grid_.point(std::max(nextPoint_, grid_.nearest(end)));
     if (point <= end && end - point < margin && point > t) return std::min(stop, point);
     if (point > end && point - end < margin && point - margin > t)
@@ -225,7 +234,7 @@ class Run {
   // for an event update.
   bool complete_step(double t, const double* x) {
     if (!point_.evaluated_at(t, x)) {
-      indicators_.resize(fmu_.indicators() + 1);
+      indicators_.assign(fmu_.indicators() + 1, 0.0);  // what the model leaves unset is 0
       if (point_.indicators(t, x, indicators_.data()) != fmiOK) fmu_.fail_call();
     }
     return fmu_.completed_step();
@@ -280,10 +289,23 @@ class Run {
                              flag == CV_RHSFUNC_FAIL || flag == CV_UNREC_RHSFUNC_ERR ||
                              flag == CV_FIRST_RHSFUNC_ERR || flag == CV_ERR_FAILURE;
       if (discarded) fmu_.fail_after_discards(why);
-    } else if (!integrator_->last_message().empty()) {
-      why += ": " + integrator_->last_message();
+      fmu_.fail(why);
     }
-    fmu_.fail(why);
+    integrator_failed(why);
+  }
+
+  // No call of the model failed or was discarded: the failure is CVODE's own, which another
+  // tolerance may get past.
+  [[noreturn]] void integrator_failed(std::string why) const {
+    char tolerance[40];
+    std::snprintf(tolerance, sizeof tolerance, "%g", s_.tolerance);
+    why += ", no call of the model failed";
+    if (!integrator_->last_message().empty()) why += ": " + integrator_->last_message();
+    why += std::string(" (another --tolerance than ") + tolerance + " may get it through)";
+    if (fmu_.warnings() > 0)
+      why += "\n  before it " + std::to_string(fmu_.warnings()) +
+             " calls returned fmiWarning, the first " + fmu_.first_warning();
+    throw HostError(why);
   }
 
   // The end of the run at t: the final states by name, the model terminated (so its result is
@@ -313,6 +335,7 @@ class Run {
   const SimulationSettings& s_;
   const std::function<void(double)>& progress_;
   const OutputGrid grid_;
+  const double timeScale_;
   FmuInstance fmu_;
   PointModel point_;
   std::unique_ptr<Integrator> integrator_;

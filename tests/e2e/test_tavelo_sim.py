@@ -772,6 +772,11 @@ class CommandLine(unittest.TestCase):
             (["--interval=-1e-3", FMU], 2, "--interval must be greater than 0"),
             (["--tolerance", "1", FMU], 2, "--tolerance must lie between 0 and 1"),
             (["--tolerance", "0", FMU], 2, "--tolerance must lie between 0 and 1"),
+            # Below the unit roundoff CVODE cannot hold the states to the tolerance.
+            (["--tolerance", "2.2204460492503126e-16", FMU], 2,
+             "--tolerance: 2.2204460492503126e-16 lies below 2.220446049250313e-16, the "
+             "smallest the integrator can meet (its unit roundoff)"),
+            (["--tolerance", "1e-17", FMU], 2, "--tolerance: 1e-17 lies below"),
             (["--start", "1", "--stop", "1", FMU], 2, "the stop time must lie after"),
             # Times that do not fit the model's default experiment (0 to 10 s).
             (["--start", "12", FMU], 2,
@@ -1227,7 +1232,7 @@ class ResultFolder(unittest.TestCase):
             damaged = os.path.join(d, "Damaged.fmu")
             rewrite_fmu(FMU, damaged, damage=0.5)
             for args, status in [(["--set", "no.such=1", FMU], 2), (["--stop", "-1", FMU], 2),
-                                 ([damaged], 1)]:
+                                 (["--tolerance", "1e-17", FMU], 2), ([damaged], 1)]:
                 with self.subTest(args=args):
                     path = os.path.join(d, "dsres.mat")
                     with open(path, "wb") as f:
@@ -1451,14 +1456,26 @@ class HostEvents(unittest.TestCase):
         # the step's end must be evaluated again, also where it lies on no output point. Its
         # time event falls just before an output point, where the first step after it must
         # end on the point, not a hair after it.
-        # A start 5e-8 s before a millisecond has that millisecond's row from the
-        # initialisation: no output point there.
+        # A start 9.999e-8 s before a millisecond, within the model's 1e-7 s of it, has that
+        # millisecond's row from the initialisation: no output point there.
         for args in [[], ["--interval", "0.002"], ["--start", "0.0005"], ["--interval", "0.3"],
-                     ["--start", "0.00099999995"]]:
+                     ["--start", "0.00099990001"]]:
             with self.subTest(args=args):
                 done = self.simulate("--set", "scenario=6", "--stop", "2", *args)
                 self.assertEqual(done.returncode, 0, done.stderr)
                 self.assertGreater(summary_count(done.stdout, "events"), 1)
+
+    def test_the_step_count_includes_the_steps_before_an_event(self):
+        # The run to 0.91 s takes the steps of the run to 0.9 s, with its bounce at 0.4515 s;
+        # then the ball bounces again (at 0.903 s) and the integrator starts again, for fewer
+        # steps than it took before.
+        before = self.simulate("--stop", "0.9", "--tolerance", "1e-10")
+        after = self.simulate("--stop", "0.91", "--tolerance", "1e-10")
+        self.assertEqual((before.returncode, after.returncode), (0, 0), after.stderr)
+        self.assertEqual(summary_count(before.stdout, "events"), 1)
+        self.assertEqual(summary_count(after.stdout, "events"), 2)
+        self.assertGreater(summary_count(after.stdout, "integrator steps"),
+                           summary_count(before.stdout, "integrator steps"))
 
     def test_discarded_evaluations_are_retried_with_smaller_steps(self):
         # The model refuses every step longer than 0.01 s, whatever the tolerance; at 1e-4 the
@@ -1488,6 +1505,26 @@ class HostEvents(unittest.TestCase):
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertEqual(summary_count(done.stdout, "events"), 1)
         self.assertAlmostEqual(summary_values(done.stdout)["x"], 1.75, delta=1e-9)
+
+    def test_a_step_event_that_changes_nothing_goes_on_from_its_point(self):
+        # The falling ball asks for an event at the first completed step from 0.25 s on, an
+        # output point within a longer step; the run goes on from the states there, not from
+        # those at the step's end.
+        done = self.simulate("--set", "scenario=13", "--stop", "0.4", "--tolerance", "1e-10")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(summary_count(done.stdout, "events"), 1)
+        final = summary_values(done.stdout)
+        self.assertAlmostEqual(final["x"], 1.0 - 9.81 / 2 * 0.4 ** 2, delta=1e-7)
+        self.assertAlmostEqual(final["v"], -9.81 * 0.4, delta=1e-7)
+
+    def test_a_model_that_stops_before_its_event_iteration_converged(self):
+        # The event update at 0.3 s asks to stop with its iteration unsettled: the run ends
+        # there, normally, without another event update (which the model fails).
+        done = self.simulate("--set", "scenario=14")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(done.stderr, "")
+        self.assertIn("simulated from 0 s to 0.3 s (stopped by the model)", done.stdout)
+        self.assertEqual(summary_count(done.stdout, "events"), 1)
 
     def test_a_model_error_ends_the_run_with_its_message(self):
         done = self.simulate("--set", "scenario=3")
@@ -1594,6 +1631,180 @@ class FailureReports(unittest.TestCase):
             self.assertEqual(logged.returncode, 0, logged.stderr)
             self.assertEqual(logged.stderr.count("[fmiWarning] "), count)
             self.assertTrue(logged.stderr.endswith(done.stderr), logged.stderr[-300:])
+
+
+def with_description(source, target, change):
+    """A copy of an FMU, any of them, with its model description changed."""
+    with zipfile.ZipFile(source) as z, zipfile.ZipFile(target, "w") as out:
+        for member in z.namelist():
+            data = z.read(member)
+            if member == "modelDescription.xml":
+                data = change(data.decode()).encode()
+            out.writestr(member, data)
+
+
+def with_states(count):
+    return lambda xml: xml.replace('numberOfContinuousStates="4"',
+                                   f'numberOfContinuousStates="{count}"')
+
+
+SANITIZED = os.environ.get("TAVELO_SANITIZED") == "1"
+SANITIZED_SKIP = "the sanitizer build runs in no address-space limit and under no valgrind"
+
+
+class ModelNumbers(unittest.TestCase):
+    """The numbers a model gives the integrator: state counts that no memory holds, states the
+    model leaves unset, output intervals far longer than the model's time scale, tolerances,
+    and the integrator's own failures."""
+
+    def run_in(self, d, args, **kwargs):
+        """A run whose scratch folders go to d/tmp, which must be empty again after it."""
+        tmp = os.path.join(d, "tmp")
+        os.makedirs(tmp, exist_ok=True)
+        done = run(args, d, tmpdir=tmp, **kwargs)
+        self.assertEqual(os.listdir(tmp), [])
+        return done
+
+    def test_state_counts_whose_integrator_takes_half_the_memory_are_refused(self):
+        # The dense Jacobian and its saved copy take 16·n² bytes: 160 GB for 100000 states,
+        # 25.6 GB for 40000. Refused before the library is loaded (else SIGSEGV, or the kernel
+        # kills the run at 21 GB), where that is more than half of this machine's memory.
+        memory = os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE")
+        for count in [100000, 40000]:
+            with self.subTest(states=count), scratch() as d:
+                if 16 * count ** 2 <= memory / 2:
+                    self.skipTest(f"{count} states fit half of this machine's memory")
+                path = os.path.join(d, "Many.fmu")
+                rewrite_fmu(FMU, path, description=with_states(count))
+                done = self.run_in(d, ["--quiet", path])
+                self.assertEqual((done.returncode, done.stdout), (1, ""), done.stderr)
+                self.assertRegex(done.stderr, rf"^tavelo-sim: modelDescription\.xml: {count} "
+                                 r"continuous states and 32 event indicators would take "
+                                 r"\S+ GB for the integrator \(its dense Jacobian grows with "
+                                 r"the square of the states\), more than half of this "
+                                 r"machine's \S+ GB of memory\n$")
+                self.assertFalse(os.path.exists(os.path.join(d, "dsres.mat")))
+
+    @unittest.skipIf(SANITIZED, SANITIZED_SKIP)
+    def test_an_allocation_that_fails_is_out_of_memory(self):
+        # In an address space of 256 MB the Jacobian of 8000 states (512 MB) cannot be made;
+        # in 768 MB it can, but not its saved copy, which SUNDIALS makes at the first step.
+        # Anything else the host cannot allocate (here the 300 MB of a library it reads) is
+        # out of memory as well, never a signal.
+        cases = [
+            ("Jacobian", with_states(8000), None, 256,
+             "out of memory for the integrator's dense Jacobian (8000 x 8000)"),
+            ("saved copy", with_states(8000), None, 768,
+             "out of memory for the saved copy of the integrator's dense Jacobian "
+             "(8000 x 8000)"),
+            ("library", None, 300 << 20, 128, "out of memory (an allocation of the host failed)"),
+        ]
+        for name, description, binary_size, megabytes, message in cases:
+            with self.subTest(name), scratch() as d:
+                path = os.path.join(d, "Big.fmu")
+                if binary_size is None:
+                    rewrite_fmu(FMU, path, description=description)
+                else:
+                    with zipfile.ZipFile(FMU) as z:
+                        xml = z.read("modelDescription.xml")
+                    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+                        z.writestr("modelDescription.xml", xml)
+                        with z.open("binaries/linux64/Tavelo.so", "w", force_zip64=True) as f:
+                            for _ in range(binary_size >> 20):
+                                f.write(bytes(1 << 20))
+                limit = megabytes << 20
+                done = self.run_in(d, ["--quiet", "--stop", "0.01", path], preexec_fn=lambda:
+                                   resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+                self.assertEqual((done.returncode, done.stderr), (1, f"tavelo-sim: {message}\n"))
+
+    @unittest.skipIf(SANITIZED, SANITIZED_SKIP)
+    def test_values_the_model_leaves_unset_are_zero(self):
+        # A description that claims 5 states, or 33 event indicators: the library fills 4 and
+        # 32 of them and warns. Valgrind finds no value read before it was set; the fifth state
+        # stays 0.
+        valgrind = os.environ.get("TAVELO_VALGRIND", "")
+        self.assertTrue(os.path.isfile(valgrind),
+                        f"valgrind is missing ('{valgrind}'): install the Debian package valgrind")
+        cases = [("5 states", with_states(5), r"\n    state 5 +0\n  warnings "),
+                 ("33 indicators", lambda x: x.replace('numberOfEventIndicators="32"',
+                                                       'numberOfEventIndicators="33"'),
+                  r"\n    pendulumJoint\.w +\S+\n  warnings ")]
+        for name, description, final in cases:
+            with self.subTest(name), scratch() as d:
+                path = os.path.join(d, "Claims.fmu")
+                rewrite_fmu(FMU, path, description=description)
+                tmp = os.path.join(d, "tmp")
+                os.mkdir(tmp)
+                done = subprocess.run([valgrind, "-q", "--error-exitcode=99", SIM, "--stop",
+                                       "0.01", path], cwd=d, capture_output=True, text=True,
+                                      timeout=300, env=dict(os.environ, TMPDIR=tmp))
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertNotIn("==", done.stderr)
+                self.assertEqual(summary_values(done.stdout)["armJoint.phi"], 0.0)
+                self.assertRegex(done.stdout, final)
+
+    def test_long_output_intervals_end_at_the_stop_time(self):
+        # The pendulum's time scale is its default experiment's 10 s: the first step after a
+        # start or an event is a thousandth of that, not of the interval.
+        for stop in ["1e8", "1e7"]:
+            with self.subTest(stop=stop), scratch() as d:
+                done = self.run_in(d, ["--stop", stop, "--interval", stop, FMU])
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertIn(f"simulated from 0 s to {float(stop):.9g} s\n", done.stdout)
+                self.assertEqual(summary_count(done.stdout, "output points"), 1)
+                time = load_strictly(os.path.join(d, "dsres.mat"))["data_2"][0]
+                self.assertEqual(time[-1], f32(float(stop)))
+                self.assertGreater(summary_count(done.stdout, "events"), 10)
+
+    def test_a_failure_of_the_integrator_alone_says_so(self):
+        # x' = x², from 1 at 0 s, grows past every bound before 1 s; every call of the model
+        # succeeds.
+        with scratch() as d:
+            done = self.run_in(d, ["--set", "scenario=12", "--stop", "2", TEST_FMU])
+            self.assertEqual((done.returncode, done.stdout), (1, ""))
+            self.assertRegex(done.stderr, r"^tavelo-sim: the integrator failed at t = 0\.99\d* s "
+                             r"\(CV_[A-Z_]+\), no call of the model failed: CVODE CVode: At t = "
+                             r"[^\n]* \(another --tolerance than 1e-06 may get it through\)\n$")
+
+    def test_the_default_tolerance_is_the_model_descriptions(self):
+        self.assertEqual(description_of(FMU).find("DefaultExperiment").get("tolerance"), "1e-6")
+        # The bouncing ball takes other steps at 1e-10 than at 1e-6: the summaries differ but in
+        # their wall time.
+        def summary(fmu, *args):
+            with scratch() as d:
+                done = run(["--stop", "0.6", *args, fmu], d)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                return re.sub(r"(wall time|result in) .*\n|^\S+: ", "", done.stdout)
+        with scratch() as d:
+            tight = os.path.join(d, "Tight.fmu")
+            with_description(TEST_FMU, tight, lambda x: x.replace(
+                '<DefaultExperiment startTime="0" stopTime="1"/>',
+                '<DefaultExperiment startTime="0" stopTime="1" tolerance="1e-10"/>'))
+            self.assertEqual(summary(tight), summary(TEST_FMU, "--tolerance", "1e-10"))
+            self.assertEqual(summary(tight, "--tolerance", "1e-6"), summary(TEST_FMU))
+            self.assertNotEqual(summary(tight), summary(TEST_FMU))
+            # One that cannot be met is a broken FMU, unless the command line gives its own.
+            for tolerance, why in [("1e-17", "1e-17 lies below 2.220446049250313e-16, the "
+                                    "smallest the integrator can meet (its unit roundoff)"),
+                                   ("1", "1 does not lie between 0 and 1")]:
+                with self.subTest(tolerance=tolerance):
+                    broken = os.path.join(d, "Broken.fmu")
+                    with_description(TEST_FMU, broken, lambda x: x.replace(
+                        'stopTime="1"/>', f'stopTime="1" tolerance="{tolerance}"/>'))
+                    done = self.run_in(d, [broken])
+                    self.assertEqual((done.returncode, done.stdout), (1, ""))
+                    self.assertEqual(done.stderr, "tavelo-sim: modelDescription.xml: the default "
+                                     f"experiment's tolerance {why}\n")
+                    self.assertEqual(summary(broken, "--tolerance", "1e-6"), summary(TEST_FMU))
+
+    def test_the_smallest_tolerance_is_met(self):
+        # At the unit roundoff itself; just below it the command line is refused
+        # (CommandLine), at 1e-16 the test model's run fails with CV_TOO_MUCH_ACC.
+        for fmu, stop in [(TEST_FMU, "1"), (FMU, "0.05")]:
+            with self.subTest(fmu=os.path.basename(fmu)), scratch() as d:
+                done = self.run_in(d, ["--quiet", "--stop", stop, "--tolerance",
+                                       "2.220446049250313e-16", fmu])
+                self.assertEqual((done.returncode, done.stderr), (0, ""))
 
 
 if __name__ == "__main__":

@@ -97,6 +97,7 @@ TEST(ModelDescription, Header) {
   const pugi::xml_node experiment = d.root.child("DefaultExperiment");
   EXPECT_STREQ(experiment.attribute("startTime").value(), "0");
   EXPECT_STREQ(experiment.attribute("stopTime").value(), "10");
+  EXPECT_STREQ(experiment.attribute("tolerance").value(), "1e-6");
   ASSERT_EQ(d.variables.size(), 2324u);
   EXPECT_EQ(d.byName.size(), 2324u) << "names are not unique";
   EXPECT_EQ(d.variables.front().name, "world.frame_b.r_0[1]");

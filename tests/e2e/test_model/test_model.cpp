@@ -18,6 +18,12 @@
 //   9 like 3 with fmiFatal, after which every call but the free of the instance aborts
 //   10 the ball, but fmiGetStateValueReferences returns fmiFatal, with the same consequence
 //   11 the ball, but fmiGetStateValueReferences returns fmiWarning with the references filled
+//   12 x' = x·x: from x = 1 at 0 s it grows past every bound before 1 s, which no integrator
+//     gets through, though every call of the model succeeds
+//   13 the ball; the first completed step at or after 0.25 s asks for an event update, which
+//     changes nothing
+//   14 x' = v, v' = 0; the event update at the time event 0.3 s asks to stop before its
+//     iteration has converged; another event update after that fails with fmiError
 //
 // Variants of the library, each built with a compile definition and packed into an FMU of its
 // own: TEST_MODEL_UNDEFINED_SYMBOL, fmiInitialize calls a function that no library defines;
@@ -54,6 +60,7 @@ struct Instance {
   double lastRowTime = -INFINITY;  // scenario 6
   long lastRowMillisecond = -1;
   bool fatal = false;  // scenario 9
+  bool terminateAsked = false;  // scenario 14
 };
 
 Instance* instance = nullptr;
@@ -114,11 +121,15 @@ void derivatives(const Instance& m, double dx[2]) {
     case 9:
     case 10:
     case 11:
+    case 13:
       dx[0] = m.v;
       dx[1] = -m.g;
       break;
     case 1:
       dx[0] = -m.x;
+      break;
+    case 12:
+      dx[0] = m.x * m.x;
       break;
     default:
       dx[0] = m.v;
@@ -131,7 +142,8 @@ void event_info_after(Instance& m, fmiEventInfo* info) {
   info->stateValueReferencesChanged = fmiFalse;
   info->terminateSimulation = fmiFalse;
   info->upcomingTimeEvent =
-      (m.scenario == 2 || m.scenario == 5 || m.scenario == 6) && m.nextTimeEvent > 0.0
+      (m.scenario == 2 || m.scenario == 5 || m.scenario == 6 || m.scenario == 14) &&
+              m.nextTimeEvent > 0.0
           ? fmiTrue
           : fmiFalse;
   if (info->upcomingTimeEvent) info->nextEventTime = m.nextTimeEvent;
@@ -202,7 +214,8 @@ TEST_EXPORT fmiStatus TestModel_fmiCompletedIntegratorStep(fmiComponent c,
   }
   m.lastCompleted = m.time;
   *callEventUpdate = fmiFalse;
-  if (m.scenario == 4 && !m.stepEventDone && m.time >= 0.25) *callEventUpdate = fmiTrue;
+  if ((m.scenario == 4 || m.scenario == 13) && !m.stepEventDone && m.time >= 0.25)
+    *callEventUpdate = fmiTrue;
   return fmiOK;
 }
 
@@ -248,7 +261,7 @@ TEST_EXPORT fmiStatus TestModel_fmiInitialize(fmiComponent c, fmiBoolean, fmiRea
 #endif
   m.initialized = true;
   m.lastCompleted = m.time;
-  if (m.scenario == 2 || m.scenario == 5) m.nextTimeEvent = 0.3;
+  if (m.scenario == 2 || m.scenario == 5 || m.scenario == 14) m.nextTimeEvent = 0.3;
   // The first step after this event, of a thousandth of the default output interval, would end
   // 5e-8 s after the output point 0.3 s.
   if (m.scenario == 6) {
@@ -326,6 +339,10 @@ TEST_EXPORT fmiStatus TestModel_fmiGetString(fmiComponent, const fmiValueReferen
 
 TEST_EXPORT fmiStatus TestModel_fmiEventUpdate(fmiComponent c, fmiBoolean, fmiEventInfo* info) {
   Instance& m = *of(c);
+  if (m.terminateAsked) {
+    log(fmiError, "an event update after the model asked to stop at t = %g s", m.time);
+    return fmiError;
+  }
   info->stateValuesChanged = fmiFalse;
   if ((m.scenario == 0 || m.scenario == 3 || m.scenario == 6 || m.scenario == 11) &&
       m.x <= 1e-9 && m.v < 0.0) {
@@ -350,8 +367,15 @@ TEST_EXPORT fmiStatus TestModel_fmiEventUpdate(fmiComponent c, fmiBoolean, fmiEv
     m.v = 1.0;
     info->stateValuesChanged = fmiTrue;
   }
+  if (m.scenario == 13 && m.time >= 0.25) m.stepEventDone = true;
+  const bool stopUnsettled = m.scenario == 14 && m.time >= 0.3;
+  if (stopUnsettled) {
+    m.terminateAsked = true;
+    m.nextTimeEvent = 0.0;
+  }
   event_info_after(m, info);
-  info->terminateSimulation = terminate ? fmiTrue : fmiFalse;
+  if (stopUnsettled) info->iterationConverged = fmiFalse;
+  info->terminateSimulation = terminate || stopUnsettled ? fmiTrue : fmiFalse;
   return fmiOK;
 }
 
