@@ -339,10 +339,17 @@ def signals_caught(pid):
     return {n for n in range(1, 65) if mask >> (n - 1) & 1}
 
 
+# The signals that end a run early and cleanly.
+INTERRUPTS = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGALRM,
+              signal.SIGUSR1, signal.SIGUSR2]
+
+
 class Interrupts(unittest.TestCase):
-    """SIGINT and SIGTERM end a run after the step it is in: the model is terminated and freed,
-    so its result file is whole; the summary says where and counts the file's rows; the exit
-    status is 128 + the signal's number. A second signal ends the run at once."""
+    """SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1 and SIGUSR2 end a run after the step
+    it is in: the model is terminated and freed, so its result file is whole; the summary says
+    where and counts the file's rows; the exit status is 128 + the signal's number. A second
+    signal ends the run at once; one ignored at the start stays ignored. A console that is a
+    closed pipe ends the run the same way; a file-size limit kills no run."""
 
     @classmethod
     def setUpClass(cls):
@@ -351,20 +358,23 @@ class Interrupts(unittest.TestCase):
               file=sys.stderr)
         cls.random = random.Random(seed)
 
-    def start_long_run(self, d, *args):
-        """A run far longer than any test waits for, once it has its handlers."""
+    def start_long_run(self, d, *args, fmu=FMU, stop="100000", ignored=None,
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE):
+        """A run far longer than any test waits for, once it has its handlers; with ignored,
+        that signal ignored from its start."""
         tmp = os.path.join(d, "tmp")  # the run's scratch folders, seen by no other run
         os.mkdir(tmp)
         run_dir = os.path.join(d, "run")
         os.mkdir(run_dir)
-        child = subprocess.Popen([SIM, *args, "--stop", "100000", FMU], cwd=run_dir,
-                                 env=dict(os.environ, TMPDIR=tmp), stdout=subprocess.PIPE,
-                                 stderr=subprocess.PIPE, text=True)
+        child = subprocess.Popen(
+            [SIM, *args, "--stop", stop, fmu], cwd=run_dir, env=dict(os.environ, TMPDIR=tmp),
+            stdout=stdout, stderr=stderr, text=True,
+            preexec_fn=ignored and (lambda: signal.signal(ignored, signal.SIG_IGN)))
         self.addCleanup(lambda: child.poll() is not None or child.kill())
         deadline = time.monotonic() + 10.0
-        while not {signal.SIGINT, signal.SIGTERM} <= signals_caught(child.pid):
+        while not set(INTERRUPTS) - {ignored} <= signals_caught(child.pid):
             self.assertIsNone(child.poll(), "the run ended before it caught its signals")
-            self.assertLess(time.monotonic(), deadline, "the run catches no SIGINT and SIGTERM")
+            self.assertLess(time.monotonic(), deadline, "the run catches not all its signals")
             time.sleep(0.0002)
         return child, run_dir, tmp
 
@@ -372,9 +382,11 @@ class Interrupts(unittest.TestCase):
         # Right after the handlers are in place (the FMU being unpacked, some 20 ms), and at
         # moments up to half a second in, more of them early: the model's initialisation, the
         # first seconds of the run and the long steps of the pendulum at rest, each passing
-        # thousands of output points.
-        for sig in [signal.SIGINT, signal.SIGTERM]:
-            for delay in [0.0, 0.0] + [0.5 * self.random.random() ** 2 for _ in range(4)]:
+        # thousands of output points. SIGINT and SIGTERM at six moments, the others at two.
+        for sig in INTERRUPTS:
+            often = sig in [signal.SIGINT, signal.SIGTERM]
+            for delay in [0.0] * (2 if often else 1) + [
+                    0.5 * self.random.random() ** 2 for _ in range(4 if often else 1)]:
                 with self.subTest(signal=sig.name, delay=delay), scratch() as d:
                     child, run_dir, tmp = self.start_long_run(d)
                     time.sleep(delay)
@@ -429,6 +441,75 @@ class Interrupts(unittest.TestCase):
             out, _ = child.communicate(timeout=60)
             self.assertEqual(child.returncode, -signal.SIGTERM)
             self.assertEqual(out, "")
+
+    def test_a_signal_ignored_at_the_start_stays_ignored(self):
+        # The test model at rest: one long step, some seconds of output points. The signal
+        # comes while the run is in it, and the run goes to its end.
+        for sig in INTERRUPTS:
+            with self.subTest(signal=sig.name), scratch() as d:
+                child, _, _ = self.start_long_run(d, "--set", "frozen=true", fmu=TEST_FMU,
+                                                  stop="20000", ignored=sig)
+                self.assertIsNone(child.poll(), "the run ended before the signal")
+                child.send_signal(sig)
+                out, err = child.communicate(timeout=300)
+                self.assertEqual((child.returncode, err), (0, ""))
+                self.assertEqual(out.splitlines()[0], f"{TEST_FMU}: simulated from 0 s to 20000 s")
+
+    def test_a_console_that_is_a_closed_pipe_ends_the_run_like_a_signal(self):
+        # "tavelo-sim --log ... 2>&1 | head -2", with a description that claims 3 of the 4
+        # states: every call that passes states warns, and --log prints each warning. The run
+        # ends after the step in which the pipe's reader went away, with 128 + SIGPIPE; where
+        # the standard output still works, the summary says so.
+        for to_file in [False, True]:
+            with self.subTest(summary_to_file=to_file), scratch() as d:
+                fmu = os.path.join(d, "Three.fmu")
+                rewrite_fmu(FMU, fmu, description=lambda x: x.replace(
+                    'numberOfContinuousStates="4"', 'numberOfContinuousStates="3"'))
+                summary = os.path.join(d, "summary.txt")
+                with open(summary, "w") as out:
+                    child, run_dir, tmp = self.start_long_run(
+                        d, "--log", fmu=fmu, stdout=out if to_file else subprocess.PIPE,
+                        stderr=subprocess.PIPE if to_file else subprocess.STDOUT)
+                    pipe = child.stderr if to_file else child.stdout
+                    for _ in range(2):
+                        self.assertIn("[fmiWarning]", pipe.readline())
+                    pipe.close()
+                    child.wait(timeout=60)
+                self.assertEqual(child.returncode, 128 + signal.SIGPIPE)
+                data = load_strictly(os.path.join(run_dir, "dsres.mat"))["data_2"]
+                self.assertGreaterEqual(data.shape[1], 1)
+                self.assertEqual(os.listdir(tmp), [])
+                if to_file:
+                    with open(summary) as f:
+                        lines = f.read().splitlines()
+                    self.assertRegex(lines[0], r"simulated from 0 s to [0-9.e+-]+ s, interrupted "
+                                               r"by SIGPIPE \(stop time 100000 s\)$")
+                    self.assertEqual(summary_rows("\n".join(lines)), data.shape[1])
+                    self.assertEqual(lines[-1], "tavelo-sim: output was lost: writing to the "
+                                                "standard error stream failed (Broken pipe)")
+
+    def test_a_file_size_limit_kills_no_run(self):
+        # Under RLIMIT_FSIZE a write past the limit raises SIGXFSZ, which kills by default: the
+        # run would end in the middle of a row. It fails like a write to a full disk instead.
+        # The limit leaves room for the library unpacked from the FMU and for a header of
+        # 513942 bytes and some rows, far fewer than the run makes.
+        with zipfile.ZipFile(FMU) as z:
+            library = z.getinfo("binaries/linux64/Tavelo.so").file_size
+        limit = max(library, 513942) + 65536
+        rows = (limit - 513942) // 432
+        stop = 2 * rows / 1000 + 1
+
+        def limited():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+            signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
+
+        with scratch() as d:
+            done = run(["--stop", str(stop), FMU], d, preexec_fn=limited)
+            self.assertGreaterEqual(done.returncode, 0, "ended by a signal")
+            data = load_strictly(os.path.join(d, "dsres.mat"))["data_2"]
+            self.assertGreaterEqual(data.shape[1], 1)
+            self.assertLess(data.shape[1], 1000 * stop + 1)
+            self.assertLessEqual(os.path.getsize(os.path.join(d, "dsres.mat")), limit)
 
 
 class ResultReader(unittest.TestCase):
