@@ -8,6 +8,7 @@ import contextlib
 import io
 import math
 import os
+import pty
 import random
 import re
 import resource
@@ -841,6 +842,120 @@ class CommandLine(unittest.TestCase):
         with scratch() as d:
             done = run(["--quiet", "--stop", "0.01", FMU], d)
             self.assertEqual((done.returncode, done.stdout, done.stderr), (0, "", ""))
+
+
+class Console(unittest.TestCase):
+    """The standard streams: a closed one is no place for the result file; output that cannot
+    be written is not lost without a word; the progress line on a terminal."""
+
+    def run_redirected(self, redirections, args, d):
+        """tavelo-sim in d with the shell's redirections (2>&- closes the standard error)."""
+        return subprocess.run(["sh", "-c", f'exec "$0" "$@" {redirections}', SIM, *args],
+                              cwd=d, capture_output=True, text=True, timeout=300)
+
+    def test_a_closed_standard_stream_does_not_become_the_result_file(self):
+        # With the standard error closed, "dsres.mat" would get its descriptor (with the
+        # standard input closed too: the FMU's archive takes the first one) and CVODE's and the
+        # model's messages from --log would land in it. A pendulum of negative mass fails at
+        # 0.28 s after a good many of them.
+        failing = ["--log", "--set", "pendulum.m=-1", FMU]
+        cases = [
+            ("2>&-", failing, 1),
+            ("<&- 2>&-", failing, 1),
+            (">&- 2>&-", failing, 1),
+            ("<&- >&- 2>&-", failing, 1),
+            ("<&- >&-", failing, 1),
+            ("<&- >&-", ["--log", "--stop", "0.5", FMU], 0),
+        ]
+        for redirections, args, status in cases:
+            with self.subTest(redirections=redirections, args=args), scratch() as d:
+                done = self.run_redirected(redirections, args, d)
+                self.assertEqual(done.returncode, status, done.stderr)
+                path = os.path.join(d, "dsres.mat")
+                self.assertGreater(load_strictly(path)["data_2"].shape[1], 1)
+                with open(path, "rb") as f:
+                    content = f.read()
+                for text in [b"tavelo-sim", b"[warning]", b"[fmi", b"CVODE"]:
+                    self.assertNotIn(text, content)
+                if "2>&-" not in redirections and status == 1:
+                    self.assertIn("\ntavelo-sim: ", "\n" + done.stderr)
+
+    def test_output_that_cannot_be_written_is_not_lost_without_a_word(self):
+        # A summary that cannot be written (a full disk, a pipe whose reader is gone) ends with
+        # status 1 and a line on the standard error stream; messages that cannot be written
+        # let the run go to its end, then the same line on the standard output.
+        def lost(stream, why):
+            return f"tavelo-sim: output was lost: writing to the {stream} failed ({why})\n"
+
+        closed_pipe = os.pipe()
+        os.close(closed_pipe[0])
+        self.addCleanup(os.close, closed_pipe[1])
+        streams = {"a closed pipe": closed_pipe[1], "/dev/full": "/dev/full", None: None}
+        cases = [
+            (["--stop", "0.5", TEST_FMU], "/dev/full", None, 1, "",
+             lost("standard output", "No space left on device")),
+            (["--stop", "0.5", TEST_FMU], "a closed pipe", None, 1, "",
+             lost("standard output", "Broken pipe")),
+            (["--help"], "/dev/full", None, 1, "",
+             lost("standard output", "No space left on device")),
+            (["--quiet", "--stop", "0.5", TEST_FMU], "/dev/full", None, 0, "", ""),
+            # The model's discards, each logged: the run goes on to its end.
+            (["--log", "--set", "scenario=1", TEST_FMU], None, "/dev/full", 1,
+             lost("standard error stream", "No space left on device"), ""),
+        ]
+        for args, stdout, stderr, status, out_end, err in cases:
+            with self.subTest(args=args, stdout=stdout, stderr=stderr), scratch() as d, \
+                    open(os.path.join(d, "out"), "w+") as out, \
+                    open(os.path.join(d, "err"), "w+") as error, \
+                    contextlib.ExitStack() as files:
+                stdout, stderr = streams[stdout], streams[stderr]
+                if isinstance(stdout, str):
+                    stdout = files.enter_context(open(stdout, "w"))
+                if isinstance(stderr, str):
+                    stderr = files.enter_context(open(stderr, "w"))
+                done = subprocess.run([SIM] + args, cwd=d, stdout=stdout or out,
+                                      stderr=stderr or error, timeout=300)
+                self.assertEqual(done.returncode, status)
+                out.seek(0)
+                error.seek(0)
+                self.assertEqual(error.read(), err)
+                printed = out.read()
+                self.assertTrue(printed.endswith(out_end), printed)
+                if stderr is not None:
+                    self.assertIn(f"{TEST_FMU}: simulated from 0 s to 1 s\n", printed)
+
+    def test_the_progress_line_moves_inside_a_long_step(self):
+        # The test model at rest: after a few short steps a single one reaches the stop time,
+        # passing 80 million output points in some seconds. The line shows up after a second
+        # and moves on with the points, up to near the stop, then is wiped.
+        master, slave = pty.openpty()
+        with scratch() as d:
+            child = subprocess.Popen([SIM, "--set", "frozen=true", "--stop", "80000", TEST_FMU],
+                                     cwd=d, stdout=subprocess.PIPE, stderr=slave, text=True)
+            self.addCleanup(lambda: child.poll() is not None or child.kill())
+            os.close(slave)
+            shown = b""
+            while True:
+                try:
+                    chunk = os.read(master, 4096)
+                except OSError:  # the terminal's last writer is gone
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+            os.close(master)
+            out, _ = child.communicate(timeout=300)
+        self.assertEqual(child.returncode, 0, shown)
+        self.assertIn("simulated from 0 s to 80000 s", out)
+        times = [float(t) for t in re.findall(rb"\rtavelo-sim: t = ([0-9.]+) s of 80000 s "
+                                              rb"\( *\d+ %\)", shown)]
+        self.assertEqual(times, sorted(set(times)), shown)
+        # Each redraw a tenth of a second after the last: the last one inside the step lies
+        # within a tenth of a second of its end.
+        inside = [t for t in times if t < 80000.0]
+        self.assertGreaterEqual(len(inside), 3, shown)
+        self.assertGreater(inside[-1], 40000.0, shown)
+        self.assertTrue(shown.endswith(b"\r\x1b[K"), shown)
 
 
 def rewrite_fmu(source, target, description=None, binary_name=None, binary=None,
