@@ -1473,6 +1473,20 @@ class FailureReports(unittest.TestCase):
             self.assertEqual(logged.stderr.count("[fmiWarning] "), count)
             self.assertTrue(logged.stderr.endswith(done.stderr), logged.stderr[-300:])
 
+    def test_a_single_warning_is_reported_also_with_quiet(self):
+        # The test model warns once, at the completed step of 0.5 s.
+        line = ("tavelo-sim: warning: 1 calls returned fmiWarning, the first "
+                "fmiCompletedIntegratorStep at t = 0.5 s: the test model warns once\n")
+        with scratch() as d:
+            for quiet in [[], ["--quiet"]]:
+                with self.subTest(quiet=quiet):
+                    done = self.run_in(d, quiet + ["--set", "scenario=11", TEST_FMU])
+                    self.assertEqual((done.returncode, done.stderr), (0, line))
+                    if quiet:
+                        self.assertEqual(done.stdout, "")
+                    else:
+                        self.assertEqual(summary_count(done.stdout, "warnings"), 1, done.stdout)
+
 
 if __name__ == "__main__":
     unittest.main()

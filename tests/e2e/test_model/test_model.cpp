@@ -17,6 +17,8 @@
 //     states were not evaluated, or a second row for one millisecond, fails with fmiError
 //   9 like 3 with fmiFatal, after which every call but the free of the instance aborts
 //   10 the ball, but fmiGetStateValueReferences returns fmiFatal, with the same consequence
+//   11 x' = v, v' = 0; the first completed step at or after 0.5 s returns fmiWarning, the only
+//     warning of the run
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -49,6 +51,7 @@ struct Instance {
   double lastRowTime = -INFINITY;  // scenario 6
   long lastRowMillisecond = -1;
   bool fatal = false;  // scenario 9
+  bool warned = false;  // scenario 11
 };
 
 Instance* instance = nullptr;
@@ -189,6 +192,11 @@ TEST_EXPORT fmiStatus TestModel_fmiCompletedIntegratorStep(fmiComponent c,
   m.lastCompleted = m.time;
   *callEventUpdate = fmiFalse;
   if (m.scenario == 4 && !m.stepEventDone && m.time >= 0.25) *callEventUpdate = fmiTrue;
+  if (m.scenario == 11 && !m.warned && m.time >= 0.5) {
+    m.warned = true;
+    log(fmiWarning, "the test model warns once");
+    return fmiWarning;
+  }
   return fmiOK;
 }
 
