@@ -54,14 +54,14 @@ bool open_standard_streams() {
   return true;
 }
 
-void print_out(const char* format, ...) {
+void print_out(const char* format, ...) noexcept {
   va_list args;
   va_start(args, format);
   print(stdout, outError, format, args);
   va_end(args);
 }
 
-void print_err(const char* format, ...) {
+void print_err(const char* format, ...) noexcept {
   va_list args;
   va_start(args, format);
   print(stderr, errError, format, args);
@@ -69,7 +69,7 @@ void print_err(const char* format, ...) {
   note(std::fflush(stderr), errError);
 }
 
-void flush_out() { note(std::fflush(stdout), outError); }
+void flush_out() noexcept { note(std::fflush(stdout), outError); }
 
 int finish_console(int status) {
   flush_out();

@@ -11,11 +11,10 @@
 bool open_standard_streams();
 
 // printf to the standard output (buffered) and to the standard error stream (written at once).
-// They never throw.
-void print_out(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void print_err(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void print_out(const char* format, ...) noexcept __attribute__((format(printf, 1, 2)));
+void print_err(const char* format, ...) noexcept __attribute__((format(printf, 1, 2)));
 // Writes what the standard output holds, before a line on the standard error stream.
-void flush_out();
+void flush_out() noexcept;
 
 // The end of the output: the standard output is written; where output was lost, a line on
 // the other stream says so. The exit status: the given one, 1 instead of 0 when output was
