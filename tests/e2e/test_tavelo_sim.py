@@ -1480,7 +1480,7 @@ class FailureReports(unittest.TestCase):
         with scratch() as d:
             for quiet in [[], ["--quiet"]]:
                 with self.subTest(quiet=quiet):
-                    done = self.run_in(d, quiet + ["--set", "scenario=11", TEST_FMU])
+                    done = self.run_in(d, quiet + ["--set", "scenario=15", TEST_FMU])
                     self.assertEqual((done.returncode, done.stderr), (0, line))
                     if quiet:
                         self.assertEqual(done.stdout, "")

@@ -17,7 +17,7 @@
 //     states were not evaluated, or a second row for one millisecond, fails with fmiError
 //   9 like 3 with fmiFatal, after which every call but the free of the instance aborts
 //   10 the ball, but fmiGetStateValueReferences returns fmiFatal, with the same consequence
-//   11 x' = v, v' = 0; the first completed step at or after 0.5 s returns fmiWarning, the only
+//   15 x' = v, v' = 0; the first completed step at or after 0.5 s returns fmiWarning, the only
 //     warning of the run
 #include <cmath>
 #include <cstdarg>
@@ -51,7 +51,7 @@ struct Instance {
   double lastRowTime = -INFINITY;  // scenario 6
   long lastRowMillisecond = -1;
   bool fatal = false;  // scenario 9
-  bool warned = false;  // scenario 11
+  bool warned = false;  // scenario 15
 };
 
 Instance* instance = nullptr;
@@ -192,7 +192,7 @@ TEST_EXPORT fmiStatus TestModel_fmiCompletedIntegratorStep(fmiComponent c,
   m.lastCompleted = m.time;
   *callEventUpdate = fmiFalse;
   if (m.scenario == 4 && !m.stepEventDone && m.time >= 0.25) *callEventUpdate = fmiTrue;
-  if (m.scenario == 11 && !m.warned && m.time >= 0.5) {
+  if (m.scenario == 15 && !m.warned && m.time >= 0.5) {
     m.warned = true;
     log(fmiWarning, "the test model warns once");
     return fmiWarning;
