@@ -17,6 +17,7 @@
 #include <sunlinsol/sunlinsol_dense.h>
 #include <sunmatrix/sunmatrix_dense.h>
 
+#include "host/console.h"
 #include "host/errors.h"
 
 namespace {
@@ -239,8 +240,7 @@ std::string Integrator::flag_name(int flag) {
 }
 
 void Integrator::note_message(int code, std::string message) {
-  if (printMessages_) std::fprintf(stderr, "[%s] %s\n", code < 0 ? "error" : "warning",
-                                   message.c_str());
+  if (printMessages_) print_err("[%s] %s\n", code < 0 ? "error" : "warning", message.c_str());
   lastMessage_ = std::move(message);
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/assignments.h"
+#include "host/console.h"
 #include "host/errors.h"
 #include "host/fmi_library.h"
 #include "host/fmu_archive.h"
@@ -89,36 +90,42 @@ int run(const Options& o) {
   return summary.interruptedBy != 0 ? 128 + summary.interruptedBy : 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  catch_interrupts();
+// The command line, the run, and what ends it: its exit status.
+int command(int argc, char** argv) {
   const ParsedOptions parsed = parse_options(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.error.empty()) {
-    std::fprintf(stderr, "tavelo-sim: %s (see tavelo-sim --help)\n", parsed.error.c_str());
+    print_err("tavelo-sim: %s (see tavelo-sim --help)\n", parsed.error.c_str());
     return ExitUsage;
   }
   const Options& o = parsed.options;
   if (o.help) {
-    std::fputs(usageText, stdout);
+    print_out("%s", usageText);
     return 0;
   }
   if (o.version) {
-    std::printf("tavelo-sim 1.0 (FMI 1.0 Model Exchange host, SUNDIALS CVODE %s)\n",
-                Integrator::version());
+    print_out("tavelo-sim 1.0 (FMI 1.0 Model Exchange host, SUNDIALS CVODE %s)\n",
+              Integrator::version());
     return 0;
   }
   try {
     return run(o);
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "tavelo-sim: %s (see tavelo-sim --help)\n", e.what());
+    print_err("tavelo-sim: %s (see tavelo-sim --help)\n", e.what());
     return ExitUsage;
   } catch (const HostError& e) {
-    std::fprintf(stderr, "tavelo-sim: %s\n", e.what());
+    print_err("tavelo-sim: %s\n", e.what());
   } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "tavelo-sim: out of memory (an allocation of the host failed)\n");
+    print_err("tavelo-sim: out of memory (an allocation of the host failed)\n");
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "tavelo-sim: internal error: %s\n", e.what());
+    print_err("tavelo-sim: internal error: %s\n", e.what());
   }
   return ExitFailure;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!open_standard_streams()) return ExitFailure;
+  catch_interrupts();
+  return finish_console(command(argc, argv));
 }

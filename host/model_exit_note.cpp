@@ -1,7 +1,8 @@
 #include "host/model_exit_note.h"
 
-#include <cstdio>
 #include <cstdlib>
+
+#include "host/console.h"
 
 namespace {
 
@@ -13,10 +14,9 @@ bool armed = false;
 extern "C" void note_model_exit() {
   if (!armed) return;
   armed = false;
-  std::fprintf(stderr, "\ntavelo-sim: the model ended the process, most likely unable to write "
-               "the result file %s (the disk is full, a file-size limit was reached, or the "
-               "folder is gone)\n", resultFile.c_str());
-  std::fflush(stderr);
+  print_err("\ntavelo-sim: the model ended the process, most likely unable to write the result "
+            "file %s (the disk is full, a file-size limit was reached, or the folder is gone)\n",
+            resultFile.c_str());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "host/console.h"
 #include "host/fmi_library.h"
 
 namespace {
@@ -75,9 +76,8 @@ void host_logger(fmiComponent, fmiString instanceName, fmiStatus status, fmiStri
   try {
     std::string text = without_line_end(buffer);
     if (print) {
-      std::fprintf(stderr, "[%s] [%s] %s: %s\n", status_name(status), category ? category : "",
-                   instanceName ? instanceName : "", text.c_str());
-      std::fflush(stderr);
+      print_err("[%s] [%s] %s: %s\n", status_name(status), category ? category : "",
+                instanceName ? instanceName : "", text.c_str());
     }
     hold(status, std::move(text));
   } catch (...) {

@@ -10,16 +10,20 @@ class ProgressLine {
   ~ProgressLine() { clear(); }
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
-  // The run has reached t; the line is redrawn at most ten times a second.
+  // The run has reached t (a step's end, or an output point inside a long step); the line is
+  // redrawn at most ten times a second.
   void update(double t);
   // Wipes the line, before anything else is printed.
   void clear();
 
  private:
-  using Clock = std::chrono::steady_clock;
+  using Time = std::chrono::nanoseconds;
+  // A clock good to a few milliseconds, read at every output point: the precise one would cost
+  // as much as a point of a model at rest.
+  static Time now();
   bool enabled_;
   double start_, stop_;
-  Clock::time_point begin_ = Clock::now();
-  Clock::time_point last_{};
+  Time begin_ = now();
+  Time last_{};
   bool shown_ = false;
 };

@@ -202,11 +202,13 @@ class Run {
         return handle_event(t) ? Passed::Restarted : Passed::Stopped;
       }
       // A long step can pass many points (a pendulum at rest: a million in one step): a
-      // signal ends the run at the point, which the model has taken as its last step.
+      // signal ends the run at the point, which the model has taken as its last step, and
+      // the progress line moves on with the points.
       if (interrupted()) {
         t = at;
         return Passed::Stopped;
       }
+      if (progress_) progress_(at);
     }
     return Passed::All;
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "host/console.h"
 #include "host/signals.h"
 
 namespace {
@@ -18,23 +19,23 @@ std::string seconds_text(double t) {
 
 void print_result_rows(const ResultRows& r) {
   if (!r.written)
-    std::printf("  result rows       none counted (no %s written by this run)\n", ResultFileName);
+    print_out("  result rows       none counted (no %s written by this run)\n", ResultFileName);
   else if (!r.rows)
-    std::printf("  result rows       none counted (%s holds no readable data_2)\n",
-                ResultFileName);
+    print_out("  result rows       none counted (%s holds no readable data_2)\n",
+              ResultFileName);
   else
-    std::printf("  result rows       %ld in %s\n", *r.rows, ResultFileName);
+    print_out("  result rows       %ld in %s\n", *r.rows, ResultFileName);
   if (r.missing() > 0)
-    std::printf("  rows missing      %ld of at least %ld (%s)\n", r.missing(), r.expected,
-                LostRowsCause);
+    print_out("  rows missing      %ld of at least %ld (%s)\n", r.missing(), r.expected,
+              LostRowsCause);
 }
 
 void print_final_states(const SimulationSummary& summary) {
-  std::printf("  final states\n");
+  print_out("  final states\n");
   size_t width = 0;
   for (const auto& [name, value] : summary.finalStates) width = std::max(width, name.size());
   for (const auto& [name, value] : summary.finalStates)
-    std::printf("    %-*s  %.10g\n", static_cast<int>(width), name.c_str(), value);
+    print_out("    %-*s  %.10g\n", static_cast<int>(width), name.c_str(), value);
 }
 
 }  // namespace
@@ -42,10 +43,10 @@ void print_final_states(const SimulationSummary& summary) {
 void print_summary(const std::string& fmuPath, const SimulationSettings& s,
                    const SimulationSummary& summary, const ResultRows& rows, double wallTime) {
   if (!summary.started) {
-    std::printf("%s: interrupted by %s before the simulation started\n", fmuPath.c_str(),
-                signal_name(summary.interruptedBy));
+    print_out("%s: interrupted by %s before the simulation started\n", fmuPath.c_str(),
+              signal_name(summary.interruptedBy));
     print_result_rows(rows);
-    std::printf("  wall time         %.3f s\n", wallTime);
+    print_out("  wall time         %.3f s\n", wallTime);
     return;
   }
   std::string how;
@@ -53,32 +54,31 @@ void print_summary(const std::string& fmuPath, const SimulationSettings& s,
   if (summary.interruptedBy != 0)
     how = std::string(", interrupted by ") + signal_name(summary.interruptedBy) +
           " (stop time " + seconds_text(s.stop) + ")";
-  std::printf("%s: simulated from %g s to %.9g s%s\n", fmuPath.c_str(), s.start, summary.endTime,
-              how.c_str());
-  std::printf("  integrator steps  %ld\n", summary.steps);
-  std::printf("  events            %ld\n", summary.events);
-  std::printf("  output points     %ld (every %g s)\n", summary.outputPoints, s.interval);
+  print_out("%s: simulated from %g s to %.9g s%s\n", fmuPath.c_str(), s.start, summary.endTime,
+            how.c_str());
+  print_out("  integrator steps  %ld\n", summary.steps);
+  print_out("  events            %ld\n", summary.events);
+  print_out("  output points     %ld (every %g s)\n", summary.outputPoints, s.interval);
   print_result_rows(rows);
   print_final_states(summary);
   if (summary.warnings > 0)
-    std::printf("  warnings          %ld calls returned fmiWarning, the first %s\n",
-                summary.warnings, summary.firstWarning.c_str());
-  std::printf("  wall time         %.3f s\n", wallTime);
-  std::printf("  result in         %s\n", current_directory().c_str());
+    print_out("  warnings          %ld calls returned fmiWarning, the first %s\n",
+              summary.warnings, summary.firstWarning.c_str());
+  print_out("  wall time         %.3f s\n", wallTime);
+  print_out("  result in         %s\n", current_directory().c_str());
 }
 
 void print_warnings(const SimulationSummary& summary) {
   if (summary.warnings == 0) return;
-  std::fflush(stdout);
-  std::fprintf(stderr, "tavelo-sim: warning: %ld calls returned fmiWarning, the first %s\n",
-               summary.warnings, summary.firstWarning.c_str());
+  flush_out();
+  print_err("tavelo-sim: warning: %ld calls returned fmiWarning, the first %s\n",
+            summary.warnings, summary.firstWarning.c_str());
 }
 
 void print_lost_rows(const ResultRows& rows, const std::string& path) {
   if (rows.missing() == 0) return;
-  std::fflush(stdout);
-  std::fprintf(stderr,
-               "tavelo-sim: %s holds %ld of the %ld rows of the run's start and output points, "
-               "%ld missing: %s\n",
-               path.c_str(), *rows.rows, rows.expected, rows.missing(), LostRowsCause);
+  flush_out();
+  print_err("tavelo-sim: %s holds %ld of the %ld rows of the run's start and output points, "
+            "%ld missing: %s\n",
+            path.c_str(), *rows.rows, rows.expected, rows.missing(), LostRowsCause);
 }

@@ -8,6 +8,7 @@ import contextlib
 import io
 import math
 import os
+import pty
 import random
 import re
 import resource
@@ -372,10 +373,17 @@ def signals_caught(pid):
     return {n for n in range(1, 65) if mask >> (n - 1) & 1}
 
 
+# The signals that end a run early and cleanly.
+INTERRUPTS = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGALRM,
+              signal.SIGUSR1, signal.SIGUSR2]
+
+
 class Interrupts(unittest.TestCase):
-    """SIGINT and SIGTERM end a run after the step it is in: the model is terminated and freed,
-    so its result file is whole; the summary says where and counts the file's rows; the exit
-    status is 128 + the signal's number. A second signal ends the run at once."""
+    """SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1 and SIGUSR2 end a run after the step
+    it is in: the model is terminated and freed, so its result file is whole; the summary says
+    where and counts the file's rows; the exit status is 128 + the signal's number. A second
+    signal ends the run at once; one ignored at the start stays ignored. A console that is a
+    closed pipe ends the run the same way; a file-size limit kills no run."""
 
     @classmethod
     def setUpClass(cls):
@@ -384,20 +392,23 @@ class Interrupts(unittest.TestCase):
               file=sys.stderr)
         cls.random = random.Random(seed)
 
-    def start_long_run(self, d, *args):
-        """A run far longer than any test waits for, once it has its handlers."""
+    def start_long_run(self, d, *args, fmu=FMU, stop="100000", ignored=None,
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE):
+        """A run far longer than any test waits for, once it has its handlers; with ignored,
+        that signal ignored from its start."""
         tmp = os.path.join(d, "tmp")  # the run's scratch folders, seen by no other run
         os.mkdir(tmp)
         run_dir = os.path.join(d, "run")
         os.mkdir(run_dir)
-        child = subprocess.Popen([SIM, *args, "--stop", "100000", FMU], cwd=run_dir,
-                                 env=dict(os.environ, TMPDIR=tmp), stdout=subprocess.PIPE,
-                                 stderr=subprocess.PIPE, text=True)
+        child = subprocess.Popen(
+            [SIM, *args, "--stop", stop, fmu], cwd=run_dir, env=dict(os.environ, TMPDIR=tmp),
+            stdout=stdout, stderr=stderr, text=True,
+            preexec_fn=ignored and (lambda: signal.signal(ignored, signal.SIG_IGN)))
         self.addCleanup(lambda: child.poll() is not None or child.kill())
         deadline = time.monotonic() + 10.0
-        while not {signal.SIGINT, signal.SIGTERM} <= signals_caught(child.pid):
+        while not set(INTERRUPTS) - {ignored} <= signals_caught(child.pid):
             self.assertIsNone(child.poll(), "the run ended before it caught its signals")
-            self.assertLess(time.monotonic(), deadline, "the run catches no SIGINT and SIGTERM")
+            self.assertLess(time.monotonic(), deadline, "the run catches not all its signals")
             time.sleep(0.0002)
         return child, run_dir, tmp
 
@@ -405,9 +416,11 @@ class Interrupts(unittest.TestCase):
         # Right after the handlers are in place (the FMU being unpacked, some 20 ms), and at
         # moments up to half a second in, more of them early: the model's initialisation, the
         # first seconds of the run and the long steps of the pendulum at rest, each passing
-        # thousands of output points.
-        for sig in [signal.SIGINT, signal.SIGTERM]:
-            for delay in [0.0, 0.0] + [0.5 * self.random.random() ** 2 for _ in range(4)]:
+        # thousands of output points. SIGINT and SIGTERM at six moments, the others at two.
+        for sig in INTERRUPTS:
+            often = sig in [signal.SIGINT, signal.SIGTERM]
+            for delay in [0.0] * (2 if often else 1) + [
+                    0.5 * self.random.random() ** 2 for _ in range(4 if often else 1)]:
                 with self.subTest(signal=sig.name, delay=delay), scratch() as d:
                     child, run_dir, tmp = self.start_long_run(d)
                     time.sleep(delay)
@@ -462,6 +475,75 @@ class Interrupts(unittest.TestCase):
             out, _ = child.communicate(timeout=60)
             self.assertEqual(child.returncode, -signal.SIGTERM)
             self.assertEqual(out, "")
+
+    def test_a_signal_ignored_at_the_start_stays_ignored(self):
+        # The test model at rest: one long step, some seconds of output points. The signal
+        # comes while the run is in it, and the run goes to its end.
+        for sig in INTERRUPTS:
+            with self.subTest(signal=sig.name), scratch() as d:
+                child, _, _ = self.start_long_run(d, "--set", "frozen=true", fmu=TEST_FMU,
+                                                  stop="20000", ignored=sig)
+                self.assertIsNone(child.poll(), "the run ended before the signal")
+                child.send_signal(sig)
+                out, err = child.communicate(timeout=300)
+                self.assertEqual((child.returncode, err), (0, ""))
+                self.assertEqual(out.splitlines()[0], f"{TEST_FMU}: simulated from 0 s to 20000 s")
+
+    def test_a_console_that_is_a_closed_pipe_ends_the_run_like_a_signal(self):
+        # "tavelo-sim --log ... 2>&1 | head -2", with a description that claims 3 of the 4
+        # states: every call that passes states warns, and --log prints each warning. The run
+        # ends after the step in which the pipe's reader went away, with 128 + SIGPIPE; where
+        # the standard output still works, the summary says so.
+        for to_file in [False, True]:
+            with self.subTest(summary_to_file=to_file), scratch() as d:
+                fmu = os.path.join(d, "Three.fmu")
+                rewrite_fmu(FMU, fmu, description=lambda x: x.replace(
+                    'numberOfContinuousStates="4"', 'numberOfContinuousStates="3"'))
+                summary = os.path.join(d, "summary.txt")
+                with open(summary, "w") as out:
+                    child, run_dir, tmp = self.start_long_run(
+                        d, "--log", fmu=fmu, stdout=out if to_file else subprocess.PIPE,
+                        stderr=subprocess.PIPE if to_file else subprocess.STDOUT)
+                    pipe = child.stderr if to_file else child.stdout
+                    for _ in range(2):
+                        self.assertIn("[fmiWarning]", pipe.readline())
+                    pipe.close()
+                    child.wait(timeout=60)
+                self.assertEqual(child.returncode, 128 + signal.SIGPIPE)
+                data = load_strictly(os.path.join(run_dir, "dsres.mat"))["data_2"]
+                self.assertGreaterEqual(data.shape[1], 1)
+                self.assertEqual(os.listdir(tmp), [])
+                if to_file:
+                    with open(summary) as f:
+                        lines = f.read().splitlines()
+                    self.assertRegex(lines[0], r"simulated from 0 s to [0-9.e+-]+ s, interrupted "
+                                               r"by SIGPIPE \(stop time 100000 s\)$")
+                    self.assertEqual(summary_rows("\n".join(lines)), data.shape[1])
+                    self.assertEqual(lines[-1], "tavelo-sim: output was lost: writing to the "
+                                                "standard error stream failed (Broken pipe)")
+
+    def test_a_file_size_limit_kills_no_run(self):
+        # Under RLIMIT_FSIZE a write past the limit raises SIGXFSZ, which kills by default: the
+        # run would end in the middle of a row. It fails like a write to a full disk instead.
+        # The limit leaves room for the library unpacked from the FMU and for a header of
+        # 513942 bytes and some rows, far fewer than the run makes.
+        with zipfile.ZipFile(FMU) as z:
+            library = z.getinfo("binaries/linux64/Tavelo.so").file_size
+        limit = max(library, 513942) + 65536
+        rows = (limit - 513942) // 432
+        stop = 2 * rows / 1000 + 1
+
+        def limited():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+            signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
+
+        with scratch() as d:
+            done = run(["--stop", str(stop), FMU], d, preexec_fn=limited)
+            self.assertGreaterEqual(done.returncode, 0, "ended by a signal")
+            data = load_strictly(os.path.join(d, "dsres.mat"))["data_2"]
+            self.assertGreaterEqual(data.shape[1], 1)
+            self.assertLess(data.shape[1], 1000 * stop + 1)
+            self.assertLessEqual(os.path.getsize(os.path.join(d, "dsres.mat")), limit)
 
 
 class ResultReader(unittest.TestCase):
@@ -834,6 +916,120 @@ class CommandLine(unittest.TestCase):
         with scratch() as d:
             done = run(["--quiet", "--stop", "0.01", FMU], d)
             self.assertEqual((done.returncode, done.stdout, done.stderr), (0, "", ""))
+
+
+class Console(unittest.TestCase):
+    """The standard streams: a closed one is no place for the result file; output that cannot
+    be written is not lost without a word; the progress line on a terminal."""
+
+    def run_redirected(self, redirections, args, d):
+        """tavelo-sim in d with the shell's redirections (2>&- closes the standard error)."""
+        return subprocess.run(["sh", "-c", f'exec "$0" "$@" {redirections}', SIM, *args],
+                              cwd=d, capture_output=True, text=True, timeout=300)
+
+    def test_a_closed_standard_stream_does_not_become_the_result_file(self):
+        # With the standard error closed, "dsres.mat" would get its descriptor (with the
+        # standard input closed too: the FMU's archive takes the first one) and CVODE's and the
+        # model's messages from --log would land in it. A pendulum of negative mass fails at
+        # 0.28 s after a good many of them.
+        failing = ["--log", "--set", "pendulum.m=-1", FMU]
+        cases = [
+            ("2>&-", failing, 1),
+            ("<&- 2>&-", failing, 1),
+            (">&- 2>&-", failing, 1),
+            ("<&- >&- 2>&-", failing, 1),
+            ("<&- >&-", failing, 1),
+            ("<&- >&-", ["--log", "--stop", "0.5", FMU], 0),
+        ]
+        for redirections, args, status in cases:
+            with self.subTest(redirections=redirections, args=args), scratch() as d:
+                done = self.run_redirected(redirections, args, d)
+                self.assertEqual(done.returncode, status, done.stderr)
+                path = os.path.join(d, "dsres.mat")
+                self.assertGreater(load_strictly(path)["data_2"].shape[1], 1)
+                with open(path, "rb") as f:
+                    content = f.read()
+                for text in [b"tavelo-sim", b"[warning]", b"[fmi", b"CVODE"]:
+                    self.assertNotIn(text, content)
+                if "2>&-" not in redirections and status == 1:
+                    self.assertIn("\ntavelo-sim: ", "\n" + done.stderr)
+
+    def test_output_that_cannot_be_written_is_not_lost_without_a_word(self):
+        # A summary that cannot be written (a full disk, a pipe whose reader is gone) ends with
+        # status 1 and a line on the standard error stream; messages that cannot be written
+        # let the run go to its end, then the same line on the standard output.
+        def lost(stream, why):
+            return f"tavelo-sim: output was lost: writing to the {stream} failed ({why})\n"
+
+        closed_pipe = os.pipe()
+        os.close(closed_pipe[0])
+        self.addCleanup(os.close, closed_pipe[1])
+        streams = {"a closed pipe": closed_pipe[1], "/dev/full": "/dev/full", None: None}
+        cases = [
+            (["--stop", "0.5", TEST_FMU], "/dev/full", None, 1, "",
+             lost("standard output", "No space left on device")),
+            (["--stop", "0.5", TEST_FMU], "a closed pipe", None, 1, "",
+             lost("standard output", "Broken pipe")),
+            (["--help"], "/dev/full", None, 1, "",
+             lost("standard output", "No space left on device")),
+            (["--quiet", "--stop", "0.5", TEST_FMU], "/dev/full", None, 0, "", ""),
+            # The model's discards, each logged: the run goes on to its end.
+            (["--log", "--set", "scenario=1", TEST_FMU], None, "/dev/full", 1,
+             lost("standard error stream", "No space left on device"), ""),
+        ]
+        for args, stdout, stderr, status, out_end, err in cases:
+            with self.subTest(args=args, stdout=stdout, stderr=stderr), scratch() as d, \
+                    open(os.path.join(d, "out"), "w+") as out, \
+                    open(os.path.join(d, "err"), "w+") as error, \
+                    contextlib.ExitStack() as files:
+                stdout, stderr = streams[stdout], streams[stderr]
+                if isinstance(stdout, str):
+                    stdout = files.enter_context(open(stdout, "w"))
+                if isinstance(stderr, str):
+                    stderr = files.enter_context(open(stderr, "w"))
+                done = subprocess.run([SIM] + args, cwd=d, stdout=stdout or out,
+                                      stderr=stderr or error, timeout=300)
+                self.assertEqual(done.returncode, status)
+                out.seek(0)
+                error.seek(0)
+                self.assertEqual(error.read(), err)
+                printed = out.read()
+                self.assertTrue(printed.endswith(out_end), printed)
+                if stderr is not None:
+                    self.assertIn(f"{TEST_FMU}: simulated from 0 s to 1 s\n", printed)
+
+    def test_the_progress_line_moves_inside_a_long_step(self):
+        # The test model at rest: after a few short steps a single one reaches the stop time,
+        # passing 80 million output points in some seconds. The line shows up after a second
+        # and moves on with the points, up to near the stop, then is wiped.
+        master, slave = pty.openpty()
+        with scratch() as d:
+            child = subprocess.Popen([SIM, "--set", "frozen=true", "--stop", "80000", TEST_FMU],
+                                     cwd=d, stdout=subprocess.PIPE, stderr=slave, text=True)
+            self.addCleanup(lambda: child.poll() is not None or child.kill())
+            os.close(slave)
+            shown = b""
+            while True:
+                try:
+                    chunk = os.read(master, 4096)
+                except OSError:  # the terminal's last writer is gone
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+            os.close(master)
+            out, _ = child.communicate(timeout=300)
+        self.assertEqual(child.returncode, 0, shown)
+        self.assertIn("simulated from 0 s to 80000 s", out)
+        times = [float(t) for t in re.findall(rb"\rtavelo-sim: t = ([0-9.]+) s of 80000 s "
+                                              rb"\( *\d+ %\)", shown)]
+        self.assertEqual(times, sorted(set(times)), shown)
+        # Each redraw a tenth of a second after the last: the last one inside the step lies
+        # within a tenth of a second of its end.
+        inside = [t for t in times if t < 80000.0]
+        self.assertGreaterEqual(len(inside), 3, shown)
+        self.assertGreater(inside[-1], 40000.0, shown)
+        self.assertTrue(shown.endswith(b"\r\x1b[K"), shown)
 
 
 def rewrite_fmu(source, target, description=None, binary_name=None, binary=None,
@@ -1631,6 +1827,20 @@ class FailureReports(unittest.TestCase):
             self.assertEqual(logged.returncode, 0, logged.stderr)
             self.assertEqual(logged.stderr.count("[fmiWarning] "), count)
             self.assertTrue(logged.stderr.endswith(done.stderr), logged.stderr[-300:])
+
+    def test_a_single_warning_is_reported_also_with_quiet(self):
+        # The test model warns once, at the completed step of 0.5 s.
+        line = ("tavelo-sim: warning: 1 calls returned fmiWarning, the first "
+                "fmiCompletedIntegratorStep at t = 0.5 s: the test model warns once\n")
+        with scratch() as d:
+            for quiet in [[], ["--quiet"]]:
+                with self.subTest(quiet=quiet):
+                    done = self.run_in(d, quiet + ["--set", "scenario=15", TEST_FMU])
+                    self.assertEqual((done.returncode, done.stderr), (0, line))
+                    if quiet:
+                        self.assertEqual(done.stdout, "")
+                    else:
+                        self.assertEqual(summary_count(done.stdout, "warnings"), 1, done.stdout)
 
 
 def with_description(source, target, change):

@@ -24,6 +24,8 @@
 //     changes nothing
 //   14 x' = v, v' = 0; the event update at the time event 0.3 s asks to stop before its
 //     iteration has converged; another event update after that fails with fmiError
+//   15 x' = v, v' = 0; the first completed step at or after 0.5 s returns fmiWarning, the only
+//     warning of the run
 //
 // Variants of the library, each built with a compile definition and packed into an FMU of its
 // own: TEST_MODEL_UNDEFINED_SYMBOL, fmiInitialize calls a function that no library defines;
@@ -61,6 +63,7 @@ struct Instance {
   long lastRowMillisecond = -1;
   bool fatal = false;  // scenario 9
   bool terminateAsked = false;  // scenario 14
+  bool warned = false;  // scenario 15
 };
 
 Instance* instance = nullptr;
@@ -216,6 +219,11 @@ TEST_EXPORT fmiStatus TestModel_fmiCompletedIntegratorStep(fmiComponent c,
   *callEventUpdate = fmiFalse;
   if ((m.scenario == 4 || m.scenario == 13) && !m.stepEventDone && m.time >= 0.25)
     *callEventUpdate = fmiTrue;
+  if (m.scenario == 15 && !m.warned && m.time >= 0.5) {
+    m.warned = true;
+    log(fmiWarning, "the test model warns once");
+    return fmiWarning;
+  }
   return fmiOK;
 }
 

@@ -1,0 +1,80 @@
+#include "host/console.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "host/signals.h"
+
+namespace {
+
+// The error of the first write that failed on each stream, 0 while none has.
+int outError = 0;
+int errError = 0;
+
+void note(int result, int& error) {
+  if (result >= 0) return;
+  const int why = errno;
+  if (error == 0) error = why != 0 ? why : EIO;
+  if (why == EPIPE) interrupt_by_closed_pipe();
+}
+
+void print(FILE* stream, int& error, const char* format, va_list args) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+  note(std::vfprintf(stream, format, args), error);
+#pragma GCC diagnostic pop
+}
+
+// The line that tells of output lost on one stream, on the other one.
+void report_loss(const char* lost, int why, FILE* other, int& otherError) {
+  note(std::fprintf(other, "tavelo-sim: output was lost: writing to the %s failed (%s)\n", lost,
+                    std::strerror(why)),
+       otherError);
+  note(std::fflush(other), otherError);
+}
+
+}  // namespace
+
+bool open_standard_streams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int null = open("/dev/null", O_RDWR);  // the lowest free descriptor: fd
+    if (null < 0) return false;
+    if (null != fd) {
+      const bool moved = dup2(null, fd) == fd;
+      close(null);
+      if (!moved) return false;
+    }
+  }
+  return true;
+}
+
+void print_out(const char* format, ...) noexcept {
+  va_list args;
+  va_start(args, format);
+  print(stdout, outError, format, args);
+  va_end(args);
+}
+
+void print_err(const char* format, ...) noexcept {
+  va_list args;
+  va_start(args, format);
+  print(stderr, errError, format, args);
+  va_end(args);
+  note(std::fflush(stderr), errError);
+}
+
+void flush_out() noexcept { note(std::fflush(stdout), outError); }
+
+int finish_console(int status) {
+  flush_out();
+  const int lostOut = outError, lostErr = errError;
+  if (lostOut != 0) report_loss("standard output", lostOut, stderr, errError);
+  if (lostErr != 0) report_loss("standard error stream", lostErr, stdout, outError);
+  return status == 0 && (lostOut != 0 || lostErr != 0) ? 1 : status;
+}

@@ -1,0 +1,22 @@
+// The standard streams of tavelo-sim. Every line it prints goes through here, which notices a
+// write that fails. A console that is a closed pipe (EPIPE) ends the run as a signal does: its
+// output has no reader any more. Any other failure (a full disk, /dev/full) lets the run go on;
+// at the end a line on the stream that still works says what was lost, and the exit status is
+// not 0.
+#pragma once
+
+// Puts /dev/null on any of the descriptors 0, 1 and 2 that is closed, so that no file the run
+// opens (the model's result file) takes its place and receives what is printed. False when it
+// cannot.
+bool open_standard_streams();
+
+// printf to the standard output (buffered) and to the standard error stream (written at once).
+void print_out(const char* format, ...) noexcept __attribute__((format(printf, 1, 2)));
+void print_err(const char* format, ...) noexcept __attribute__((format(printf, 1, 2)));
+// Writes what the standard output holds, before a line on the standard error stream.
+void flush_out() noexcept;
+
+// The end of the output: the standard output is written; where output was lost, a line on
+// the other stream says so. The exit status: the given one, 1 instead of 0 when output was
+// lost.
+int finish_console(int status);
