@@ -22,15 +22,29 @@ std::string without_line_end(std::string text) {
   return text;
 }
 
+size_t lines_in(const std::string& text, size_t from) {
+  return 1 + static_cast<size_t>(std::count(text.begin() + static_cast<long>(from), text.end(), '\n'));
+}
+
+// A message is held up to the bound of its kind, line by line; the lines beyond it are counted.
 void hold(fmiStatus status, std::string text) {
   ++messagesArrived;
-  const size_t lines = 1 + static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
-  size_t& count = status >= fmiError ? held.heldErrors : held.heldLines;
-  if (count + lines > HeldLines) {
-    held.droppedLines += lines;
-    return;
+  const bool error = status >= fmiError;
+  size_t& count = error ? held.heldErrors : held.heldLines;
+  size_t& dropped = error ? held.droppedErrors : held.droppedLines;
+  size_t kept = 0;
+  size_t rest = 0;  // where the lines beyond the bound begin; npos: there are none
+  while (count + kept < HeldLines && rest != std::string::npos) {
+    const size_t end = text.find('\n', rest);
+    rest = end == std::string::npos ? end : end + 1;
+    ++kept;
   }
-  count += lines;
+  if (rest != std::string::npos) {
+    dropped += lines_in(text, rest);
+    if (kept == 0) return;
+    text.resize(rest - 1);
+  }
+  count += kept;
   held.messages.push_back({status, std::move(text)});
 }
 
@@ -97,7 +111,7 @@ CallMessages take_call_messages() {
 
 void drop_call_messages() {
   held.messages.clear();
-  held.heldLines = held.heldErrors = held.droppedLines = 0;
+  held.heldLines = held.heldErrors = held.droppedLines = held.droppedErrors = 0;
   messagesArrived = 0;
 }
 

@@ -20,7 +20,8 @@ struct CallMessages {
   std::vector<ModelMessage> messages;
   size_t heldLines = 0;     // lines of the messages below fmiError that are held
   size_t heldErrors = 0;    // lines of those of fmiError and fmiFatal
-  size_t droppedLines = 0;  // lines beyond the bound: counted, not held
+  size_t droppedLines = 0;  // lines below fmiError beyond the bound: counted, not held
+  size_t droppedErrors = 0; // lines of fmiError and fmiFatal beyond it
 };
 
 // The logger handed to the model: prints with --log, and holds the call's messages.

@@ -52,6 +52,22 @@ TEST_F(ModelMessages, AReportShowsTwentyLinesAndCountsTheRest) {
   }
 }
 
+TEST_F(ModelMessages, AMessageLongerThanTheBoundIsHeldUpToIt) {
+  std::string text;
+  for (int i = 1; i <= 350; ++i) text += (i > 1 ? "\n" : "") + ("L" + std::to_string(i));
+  say(fmiOK, text);
+  const CallMessages chatter = take_call_messages();
+  const std::string report = report_lines(chatter);
+  EXPECT_EQ(report.substr(0, 11), "\n  L1\n  L2\n");
+  EXPECT_EQ(report.substr(report.rfind('\n') + 1), "  ... 330 more lines (--log shows them all)");
+  // An error's lines beyond the bound are no lines of the report.
+  say(fmiError, text);
+  const CallMessages error = take_call_messages();
+  EXPECT_EQ(error_messages(error).substr(0, 6), "L1\nL2\n");
+  EXPECT_EQ(error_messages(error).substr(error_messages(error).rfind('\n') + 1), "L300");
+  EXPECT_EQ(report_lines(error), "");
+}
+
 TEST_F(ModelMessages, ErrorsAreHeldBesideALongCall) {
   for (int i = 0; i < 400; ++i) say(fmiOK, "chatter");
   say(fmiFatal, "the reason");
