@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "host/errors.h"
+#include "host/time_texts.h"
 
 // The calls made through the status check, with their names, and whether they are made at a
 // point of the integration (the failure then says when, and a discard is the integrator's to
@@ -11,7 +12,7 @@
 enum class FmuInstance::Call {
   SetTime, SetContinuousStates, GetDerivatives, GetEventIndicators, SetReal, SetInteger,
   SetBoolean, Initialize, EventUpdate, CompletedIntegratorStep, GetContinuousStates,
-  GetNominalContinuousStates, GetStateValueReferences, Terminate
+  GetNominalContinuousStates, GetStateValueReferences, Terminate, SetStartTime
 };
 
 namespace {
@@ -36,15 +37,10 @@ constexpr CallName CallNames[] = {
     {"fmiGetNominalContinuousStates", false},
     {"fmiGetStateValueReferences", false},
     {"fmiTerminate", false},
+    {"fmiSetTime", false},
 };
 
 }  // namespace
-
-std::string time_text(double t) {
-  char text[64];
-  std::snprintf(text, sizeof text, "t = %.17g s", t);
-  return text;
-}
 
 FmuInstance::FmuInstance(const FmiFunctions& fmi, const ModelDescription& description)
     : fmi_(fmi),
@@ -99,9 +95,15 @@ void FmuInstance::instantiate() {
   if (c_ == nullptr) end_run("the model could not be instantiated", &said);
 }
 
-fmiStatus FmuInstance::set_time(double t) noexcept {
+fmiStatus FmuInstance::time_call(Call call, double t) noexcept {
   time_ = t;
-  return checked(Call::SetTime, fmi_.SetTime(c_, t));
+  return checked(call, fmi_.SetTime(c_, t));
+}
+
+fmiStatus FmuInstance::set_time(double t) noexcept { return time_call(Call::SetTime, t); }
+
+void FmuInstance::set_start_time(double t) {
+  if (time_call(Call::SetStartTime, t) != fmiOK) fail_call();
 }
 
 fmiStatus FmuInstance::set_states(const double* x) noexcept {
@@ -167,13 +169,17 @@ bool FmuInstance::get_state_references(fmiValueReference* vr) {
 
 void FmuInstance::terminate() {
   if (!initialized_) return;
+  required(Call::Terminate, terminate_call());
+}
+
+fmiStatus FmuInstance::terminate_call() noexcept {
   initialized_ = false;
-  required(Call::Terminate, fmi_.Terminate(c_));
+  return fmi_.Terminate(c_);
 }
 
 void FmuInstance::release() noexcept {
   if (c_ == nullptr) return;
-  if (initialized_ && !fatal_) fmi_.Terminate(c_);
+  if (initialized_ && !fatal_) terminate_call();
   initialized_ = false;
   fmi_.FreeModelInstance(c_);
   c_ = nullptr;

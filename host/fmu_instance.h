@@ -23,6 +23,8 @@ class FmuInstance {
 
   // fmiInstantiateModel, with debug logging on.
   void instantiate();
+  // fmiSetTime of the start time, before the initialisation.
+  void set_start_time(double t);
 
   // The calls at a point, made from the integrator's callbacks: they never throw. fmiOK (also
   // after a warning), fmiDiscard, or the status of a failure, which failed() then holds.
@@ -70,6 +72,8 @@ class FmuInstance {
   }
   fmiStatus check(Call call, fmiStatus status, const char* context) noexcept;
   void required(Call call, fmiStatus status, const char* context = "");
+  fmiStatus time_call(Call call, double t) noexcept;
+  fmiStatus terminate_call() noexcept;
   [[noreturn]] void end_run(const std::string& what, const CallMessages* messages) const;
 
   const FmiFunctions& fmi_;
@@ -88,6 +92,3 @@ class FmuInstance {
   std::string failure_;       // the failed call at a point, and when
   CallMessages failureMessages_;
 };
-
-// A time as the host's messages give it: "t = 0.20000000000000001 s".
-std::string time_text(double t);

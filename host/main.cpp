@@ -23,6 +23,7 @@
 #include "host/signals.h"
 #include "host/simulation.h"
 #include "host/summary.h"
+#include "host/time_texts.h"
 
 namespace {
 
@@ -30,12 +31,6 @@ constexpr int ExitFailure = 1;  // the run failed
 constexpr int ExitUsage = 2;    // the command line is wrong
 
 using Clock = std::chrono::steady_clock;
-
-std::string seconds_text(double t) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%g s", t);
-  return text;
-}
 
 // The command line's times and tolerance, else the model's default experiment (else 0 and
 // 1 s, 1e-6).

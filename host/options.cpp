@@ -20,7 +20,7 @@ const char usageText[] =
     "  --set NAME=VALUE     set a parameter or a start value before initialisation;\n"
     "                       may be repeated\n"
     "  --result-dir DIR     run in DIR, where the model writes its result (default: here)\n"
-    "  --log                debug logging: every message of the model, with its status\n"
+    "  --log                every message of the model as it comes, with its status\n"
     "  --quiet              no summary and no progress line\n"
     "  --help               this text\n"
     "  --version            the version of tavelo-sim\n";

@@ -14,6 +14,7 @@
 #include "host/model_messages.h"
 #include "host/output_grid.h"
 #include "host/recorded_rows.h"
+#include "host/time_texts.h"
 
 namespace {
 
@@ -139,7 +140,7 @@ class Run {
   bool initialize() {
     print_model_messages(s_.log);
     fmu_.instantiate();
-    if (fmu_.set_time(s_.start) != fmiOK) fmu_.fail_call();
+    fmu_.set_start_time(s_.start);
     for (const ResolvedAssignment& a : assignments_) fmu_.set_value(a);
     fmiEventInfo info{};
     fmu_.initialize(s_.tolerance, info);

@@ -5,17 +5,12 @@
 
 #include "host/console.h"
 #include "host/signals.h"
+#include "host/time_texts.h"
 
 namespace {
 
 // The library leaves out the rows that do not fit and goes on.
 constexpr const char* LostRowsCause = "the disk is full or a file-size limit was reached";
-
-std::string seconds_text(double t) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%g s", t);
-  return text;
-}
 
 void print_result_rows(const ResultRows& r) {
   if (!r.written)
