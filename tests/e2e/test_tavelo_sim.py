@@ -1755,6 +1755,30 @@ class FailureReports(unittest.TestCase):
                 "(world.defaultWidthFraction) = (0.25) / (0)"])
             self.assertFalse(os.path.exists(os.path.join(d, "dsres.mat")))
 
+    def test_the_report_holds_the_failing_calls_messages_only(self):
+        # The test model logs a line in every evaluation of its derivatives, which succeed;
+        # then a completed step logs 25 lines and fails. Only that call's lines follow the
+        # host's line: 20 of them, the rest counted.
+        with scratch() as d:
+            done = self.run_in(d, ["--set", "scenario=16", TEST_FMU])
+            self.assertEqual((done.returncode, done.stdout), (1, ""), done.stderr)
+            lines = done.stderr.splitlines()
+            self.assertRegex(lines[0], r"^tavelo-sim: fmiCompletedIntegratorStep returned "
+                                       r"fmiError: the test model fails its completed step at "
+                                       r"t = 0\.2\d* s$")
+            self.assertEqual(lines[1:], [f"  step report line {i}" for i in range(1, 21)]
+                             + ["  ... 5 more lines (--log shows them all)"])
+
+    def test_a_start_time_the_model_discards(self):
+        # fmiSetTime of the start time is no evaluation at a point: its discard ends the run,
+        # named without a time, as any call before the initialisation.
+        start_time = os.path.join(os.path.dirname(TEST_FMU), "StartTimeDiscarded.fmu")
+        with scratch() as d:
+            done = self.run_in(d, [start_time])
+            self.assertEqual((done.returncode, done.stdout, done.stderr), (
+                1, "", "tavelo-sim: fmiSetTime returned fmiDiscard\n"
+                       "  the test model refuses its start time 0 s\n"))
+
     def test_a_failing_friction_solve(self):
         # The pendulum's own inertia about its joint cancels its mass's: the friction system
         # turns singular as it swings, its solve is rejected and fmiGetDerivatives returns

@@ -26,10 +26,13 @@
 //     iteration has converged; another event update after that fails with fmiError
 //   15 x' = v, v' = 0; the first completed step at or after 0.5 s returns fmiWarning, the only
 //     warning of the run
+//   16 x' = v, v' = 0; with debug logging on every evaluation of the derivatives logs a line;
+//     from 0.2 s a completed step logs 25 lines and fails with fmiError
 //
 // Variants of the library, each built with a compile definition and packed into an FMU of its
 // own: TEST_MODEL_UNDEFINED_SYMBOL, fmiInitialize calls a function that no library defines;
-// TEST_MODEL_FMI_VERSION, fmiGetVersion answers that version.
+// TEST_MODEL_FMI_VERSION, fmiGetVersion answers that version; TEST_MODEL_START_TIME_STATUS,
+// fmiSetTime before the initialisation returns that status.
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -194,6 +197,12 @@ TEST_EXPORT fmiStatus TestModel_fmiSetDebugLogging(fmiComponent c, fmiBoolean on
 
 TEST_EXPORT fmiStatus TestModel_fmiSetTime(fmiComponent c, fmiReal t) {
   of(c)->time = t;
+#ifdef TEST_MODEL_START_TIME_STATUS
+  if (!of(c)->initialized) {
+    log(TEST_MODEL_START_TIME_STATUS, "the test model refuses its start time %g s", t);
+    return TEST_MODEL_START_TIME_STATUS;
+  }
+#endif
   return fmiOK;
 }
 
@@ -208,6 +217,11 @@ TEST_EXPORT fmiStatus TestModel_fmiSetContinuousStates(fmiComponent c, const fmi
 TEST_EXPORT fmiStatus TestModel_fmiCompletedIntegratorStep(fmiComponent c,
                                                           fmiBoolean* callEventUpdate) {
   Instance& m = *of(c);
+  if (m.scenario == 16 && m.time >= 0.2) {
+    for (int line = 1; line <= 25; ++line) log(fmiOK, "step report line %d", line);
+    log(fmiError, "the test model fails its completed step at t = %g s", m.time);
+    return fmiError;
+  }
   if (m.scenario == 6) {
     if (!evaluated_here(m)) {
       log(fmiError, "completed step at t = %.17g s without an evaluation there", m.time);
@@ -284,6 +298,7 @@ TEST_EXPORT fmiStatus TestModel_fmiInitialize(fmiComponent c, fmiBoolean, fmiRea
 TEST_EXPORT fmiStatus TestModel_fmiGetDerivatives(fmiComponent c, fmiReal dx[], size_t nx) {
   Instance& m = *of(c);
   if (nx != 2) return fmiError;
+  if (m.scenario == 16) log(fmiOK, "derivatives at t = %g s", m.time);
   if (m.scenario == 1 && m.time > m.lastCompleted + 0.01) {
     log(fmiDiscard, "refusing a step to %g s", m.time);
     return fmiDiscard;
