@@ -13,11 +13,15 @@
 set -euo pipefail
 
 cache=$1
-package=libsundials-cvode6
-headers=libsundials-dev
+arch=$(dpkg --print-architecture)
+# The package of this machine's architecture: it is Multi-Arch: same, and installed for i386 as
+# well, an unqualified query would print both versions run together.
+package=libsundials-cvode6:$arch
+headers=libsundials-dev:$arch
 
 version=$(dpkg-query -W -f='${Version}' "$package" 2>/dev/null || true)
-if [ -z "$version" ] || ! dpkg-query -W -f='${Status}' "$package" | grep -q "install ok installed"
+if [ -z "$version" ] ||
+   ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"
 then
   echo "cvode-headers: $package is not installed (scripts/setup-machine.sh installs it)" >&2
   exit 1
@@ -42,7 +46,7 @@ if [ ! -f "$stamp" ]; then
            "installed $package (apt-get update, or upgrade $package)" >&2
       exit 1
     fi
-    dpkg-deb -x "$work"/"$headers"_*.deb "$work/root"
+    dpkg-deb -x "$work"/libsundials-dev_*.deb "$work/root"
     [ -f "$work/root/usr/include/cvode/cvode.h" ] || {
       echo "cvode-headers: $headers $version has no cvode/cvode.h" >&2; exit 1; }
     mkdir -p "$cache/$version"

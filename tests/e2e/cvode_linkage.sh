@@ -27,7 +27,10 @@ printf '%s\n' "$headers" | grep -q '/cvode/cvode\.h$' ||
 foreign=$(printf '%s\n' "$headers" | grep -v "^$cache/" || true)
 [ -z "$foreign" ] || fail "SUNDIALS headers from outside $cache:" $foreign
 
-runtime=$(dpkg-query -W -f='${Version}' libsundials-cvode6 | sed -E 's/^[0-9]+://; s/[+~-].*//')
+# The package of this machine's architecture (installed for i386 as well, an unqualified query
+# prints both versions).
+runtime=$(dpkg-query -W -f='${Version}' "libsundials-cvode6:$(dpkg --print-architecture)" |
+  sed -E 's/^[0-9]+://; s/[+~-].*//')
 version=$("$sim" --version)
 case $version in
   *"SUNDIALS CVODE $runtime"*) ;;
