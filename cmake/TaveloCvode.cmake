@@ -30,8 +30,14 @@ execute_process(
   COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/cvode-headers.sh ${TAVELO_CVODE_CACHE}
   OUTPUT_VARIABLE _tavelo_cvode_include OUTPUT_STRIP_TRAILING_WHITESPACE
   RESULT_VARIABLE _tavelo_cvode_rc)
-if(NOT _tavelo_cvode_rc EQUAL 0 OR NOT EXISTS "${_tavelo_cvode_include}/cvode/cvode.h")
-  message(FATAL_ERROR "No headers for CVODE's runtime library")
+if(_tavelo_cvode_rc EQUAL 2)
+  # The cache folder: the default follows XDG_CACHE_HOME and HOME at a build folder's first
+  # configuration, later ones keep the folder in CMakeCache.txt.
+  message(FATAL_ERROR "The cache of CVODE's headers, ${TAVELO_CVODE_CACHE}, cannot be made or "
+    "written (see above). Choose another folder with -DTAVELO_CVODE_CACHE=DIR, or, for a new "
+    "build folder, with XDG_CACHE_HOME (the cache is then XDG_CACHE_HOME/tavelo-cvode).")
+elseif(NOT _tavelo_cvode_rc EQUAL 0 OR NOT EXISTS "${_tavelo_cvode_include}/cvode/cvode.h")
+  message(FATAL_ERROR "No headers for CVODE's runtime library (cvode-headers' message above)")
 endif()
 
 # Headers and library of one release: the library's file is named after it

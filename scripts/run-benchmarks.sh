@@ -6,7 +6,7 @@
 # --benchmark_filter=Row) and override these.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-. "$top/scripts/setup-machine.sh"
+. "$top/scripts/setup-machine.sh" full
 build=$top/build/release
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVELO_BENCHMARKS=ON
 cmake --build "$build" -j "$(nproc 2>/dev/null || echo 4)" --target tavelo_benchmarks

@@ -3,7 +3,7 @@
 # AddressSanitizer + UndefinedBehaviorSanitizer) and runs the whole test suite in both.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/setup-machine.sh
+. scripts/setup-machine.sh full
 
 jobs=$(nproc 2>/dev/null || echo 4)
 

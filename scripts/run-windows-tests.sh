@@ -8,7 +8,7 @@
 # TAVELO_WINDOWS_TARGET=win64 takes the 64-bit way whatever the machine can do.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/setup-machine.sh
+. scripts/setup-machine.sh full
 
 jobs=$(nproc 2>/dev/null || echo 4)
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$jobs}
