@@ -19,10 +19,12 @@
 namespace {
 
 // The model's time scale: the length of its default experiment, else of the host's default
-// run (1 s).
+// run (1 s); never below the grid's millisecond, so that the first step and the output margin,
+// a thousandth of it, stay at 1e-6 s at least, ten times the library's window of a row.
 double time_scale(const ModelDescription& d) {
+  constexpr double Millisecond = 1e-3;
   const double length = d.defaultStop ? *d.defaultStop - d.defaultStart.value_or(0.0) : 1.0;
-  return length > 0.0 ? length : 1.0;
+  return length > 0.0 ? std::max(length, Millisecond) : 1.0;
 }
 
 // The model at the points the integrator asks for: the time and the states are handed over

@@ -1654,10 +1654,24 @@ class HostEvents(unittest.TestCase):
         # end on the point, not a hair after it.
         # A start 9.999e-8 s before a millisecond, within the model's 1e-7 s of it, has that
         # millisecond's row from the initialisation: no output point there.
-        for args in [[], ["--interval", "0.002"], ["--start", "0.0005"], ["--interval", "0.3"],
-                     ["--start", "0.00099990001"]]:
-            with self.subTest(args=args):
-                done = self.simulate("--set", "scenario=6", "--stop", "2", *args)
+        # A default experiment shorter than a millisecond (the model's time scale) leaves the
+        # first step and the output margin at 1e-6 s: a first step of 9e-8 s would end within
+        # the model's 1e-7 s of millisecond 0, one of 1e-7 s from 5e-8 s before it as well;
+        # the first step after the time event (1e-6 s) ends 5e-8 s after the output point
+        # 0.3 s, which a margin of 1e-9 s would not move onto it.
+        cases = [(None, []), (None, ["--interval", "0.002"]), (None, ["--start", "0.0005"]),
+                 (None, ["--interval", "0.3"]), (None, ["--start", "0.00099990001"]),
+                 ("0.000001", []), ("0.00001", []), ("0.00009", []),
+                 ("0.000001", ["--interval", "0.3"]), ("0.000001", ["--start", "0.0005"]),
+                 ("0.000001", ["--start", "-0.00000005"])]
+        for default_stop, args in cases:
+            with self.subTest(default_stop=default_stop, args=args), scratch() as d:
+                fmu = TEST_FMU
+                if default_stop:
+                    fmu = os.path.join(d, "Short.fmu")
+                    rewrite_test_fmu(fmu, lambda xml: xml.replace(
+                        'stopTime="1"', f'stopTime="{default_stop}"'))
+                done = run(["--set", "scenario=6", "--stop", "2", *args, fmu], d)
                 self.assertEqual(done.returncode, 0, done.stderr)
                 self.assertGreater(summary_count(done.stdout, "events"), 1)
 
