@@ -19,6 +19,7 @@
 
 #include "host/console.h"
 #include "host/errors.h"
+#include "host/time_texts.h"
 
 namespace {
 
@@ -217,6 +218,18 @@ const double* Integrator::interpolate(double t) {
 void Integrator::restart(double t) {
   check(CVodeReInit(o_->cvode, t, o_->y), "CVodeReInit");
   check(CVodeSetInitStep(o_->cvode, firstStep_), "CVodeSetInitStep");
+}
+
+bool Integrator::restart_shorter(double t, double shortest) {
+  if (!(firstStep_ > shortest)) return false;
+  const double failed = firstStep_;
+  firstStep_ = std::max(firstStep_ / 1000.0, shortest);
+  if (printMessages_)
+    print_err("[retry] tavelo-sim: the first step of %s from %s failed: again with %s\n",
+              seconds_text(failed).c_str(), time_text(t).c_str(),
+              seconds_text(firstStep_).c_str());
+  restart(t);
+  return true;
 }
 
 double Integrator::next_step() const {

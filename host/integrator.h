@@ -56,6 +56,10 @@ class Integrator {
   const double* interpolate(double t);
   // Starts again at t from the states, after an event.
   void restart(double t);
+  // After a first step that failed (the states are still those of its start at t): starts
+  // again there with a first step 1000 times shorter, shortest at the least, which the later
+  // restarts keep. False where the first step was that short already.
+  bool restart_shorter(double t, double shortest);
 
   // The step CVODE will try next; 0 before the first step after a start or a restart.
   double next_step() const;

@@ -118,7 +118,7 @@ class Run {
         if (!handle_event(t)) return finish(t);
         continue;
       }
-      const int flag = integrator_->step(step_stop(t), s_.stop, t);
+      const int flag = step(t);
       if (flag < 0) integration_failed(flag, t);
       const Passed passed = pass_output_points(t);
       if (passed == Passed::Stopped) return finish(t);
@@ -167,6 +167,25 @@ class Run {
     settings.firstStep = 1e-3 * std::min({s_.interval, s_.stop - s_.start, timeScale_});
     settings.printMessages = s_.log;
     integrator_->start(t, nominal.data(), settings);
+  }
+
+  // One step of the integrator from t (t becomes its end), its flag. A first step after a
+  // start or a restart far beyond the model's time scale (1e4 s where the default experiment
+  // lasts 1e7 s) can fail the error test, the corrector or the model's evaluation (discarded)
+  // at every shorter step CVODE tries before it gives up. The integrator then starts again
+  // from the same states with a first step 1000 times shorter, down to a thousandth of the
+  // grid's millisecond, the first step of a run on that grid: the search for a step that
+  // CVODE gave up on goes on. A failed call of the model gives other flags and ends the run;
+  // a step that got through is unchanged.
+  int step(double& t) {
+    constexpr double ShortestFirstStep = 1e-6;
+    for (;;) {
+      const int flag = integrator_->step(step_stop(t), s_.stop, t);
+      const bool firstStepFailed =
+          (flag == CV_ERR_FAILURE || flag == CV_CONV_FAILURE || flag == CV_REPTD_RHSFUNC_ERR) &&
+          integrator_->steps() == 0;
+      if (!firstStepFailed || !integrator_->restart_shorter(t, ShortestFirstStep)) return flag;
+    }
   }
 
   // CVODE takes its own steps; the stop time and time events end a step early. So does an

@@ -1993,16 +1993,36 @@ class ModelNumbers(unittest.TestCase):
 
     def test_long_output_intervals_end_at_the_stop_time(self):
         # The pendulum's time scale is its default experiment's 10 s: the first step after a
-        # start or an event is a thousandth of that, not of the interval.
-        for stop in ["1e8", "1e7"]:
-            with self.subTest(stop=stop), scratch() as d:
-                done = self.run_in(d, ["--stop", stop, "--interval", stop, FMU])
+        # start or an event is a thousandth of that, not of the interval. With a default
+        # experiment of 1e7 s or more it is 1e4 s, which CVODE gives up on after an event at
+        # 19.7 s (its error test) or at the start at 1e-10 (its corrector): the integrator
+        # starts again there with a first step 1000 times shorter.
+        cases = [(None, "1e8", []), (None, "1e7", []), ("1e7", "1e7", []), ("1e7", "1e8", []),
+                 ("1e7", "1e7", ["--tolerance", "1e-10"]), ("1e9", "1e9", [])]
+        for default_stop, stop, args in cases:
+            with self.subTest(default_stop=default_stop, stop=stop, args=args), scratch() as d:
+                fmu = FMU
+                if default_stop:
+                    fmu = os.path.join(d, "Long.fmu")
+                    rewrite_fmu(FMU, fmu, description=lambda xml: xml.replace(
+                        'stopTime="10"', f'stopTime="{default_stop}"'))
+                done = self.run_in(d, ["--stop", stop, "--interval", stop, *args, fmu])
                 self.assertEqual(done.returncode, 0, done.stderr)
                 self.assertIn(f"simulated from 0 s to {float(stop):.9g} s\n", done.stdout)
                 self.assertEqual(summary_count(done.stdout, "output points"), 1)
                 time = load_strictly(os.path.join(d, "dsres.mat"))["data_2"][0]
                 self.assertEqual(time[-1], f32(float(stop)))
                 self.assertGreater(summary_count(done.stdout, "events"), 10)
+
+    def test_a_first_step_the_model_discards_is_tried_again_shorter(self):
+        # The ball's default experiment of 1e7 s gives a first step of 1e4 s, which the model
+        # discards until CVODE gives up (0.038 s); it takes 0.01 s, and later any step.
+        with scratch() as d:
+            fmu = os.path.join(d, "Long.fmu")
+            rewrite_test_fmu(fmu, lambda xml: xml.replace('stopTime="1"', 'stopTime="1e7"'))
+            done = self.run_in(d, ["--set", "scenario=17", "--interval", "1e7", fmu])
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertIn("simulated from 0 s to 10000000 s\n", done.stdout)
 
     def test_a_failure_of_the_integrator_alone_says_so(self):
         # x' = x², from 1 at 0 s, grows past every bound before 1 s; every call of the model

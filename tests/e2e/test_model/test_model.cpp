@@ -28,6 +28,8 @@
 //     warning of the run
 //   16 x' = v, v' = 0; with debug logging on every evaluation of the derivatives logs a line;
 //     from 0.2 s a completed step logs 25 lines and fails with fmiError
+//   17 the ball; until its tenth completed step every evaluation of the derivatives more than
+//     0.01 s after the last completed step is discarded
 //
 // Variants of the library, each built with a compile definition and packed into an FMU of its
 // own: TEST_MODEL_UNDEFINED_SYMBOL, fmiInitialize calls a function that no library defines;
@@ -67,6 +69,7 @@ struct Instance {
   bool fatal = false;  // scenario 9
   bool terminateAsked = false;  // scenario 14
   bool warned = false;  // scenario 15
+  int completedSteps = 0;  // scenario 17
 };
 
 Instance* instance = nullptr;
@@ -128,6 +131,7 @@ void derivatives(const Instance& m, double dx[2]) {
     case 10:
     case 11:
     case 13:
+    case 17:
       dx[0] = m.v;
       dx[1] = -m.g;
       break;
@@ -230,6 +234,7 @@ TEST_EXPORT fmiStatus TestModel_fmiCompletedIntegratorStep(fmiComponent c,
     if (!record_row(m, false)) return fmiError;
   }
   m.lastCompleted = m.time;
+  ++m.completedSteps;
   *callEventUpdate = fmiFalse;
   if ((m.scenario == 4 || m.scenario == 13) && !m.stepEventDone && m.time >= 0.25)
     *callEventUpdate = fmiTrue;
@@ -300,6 +305,10 @@ TEST_EXPORT fmiStatus TestModel_fmiGetDerivatives(fmiComponent c, fmiReal dx[], 
   if (nx != 2) return fmiError;
   if (m.scenario == 16) log(fmiOK, "derivatives at t = %g s", m.time);
   if (m.scenario == 1 && m.time > m.lastCompleted + 0.01) {
+    log(fmiDiscard, "refusing a step to %g s", m.time);
+    return fmiDiscard;
+  }
+  if (m.scenario == 17 && m.completedSteps < 10 && m.time > m.lastCompleted + 0.01) {
     log(fmiDiscard, "refusing a step to %g s", m.time);
     return fmiDiscard;
   }
