@@ -221,13 +221,13 @@ void Integrator::restart(double t) {
 }
 
 bool Integrator::restart_shorter(double t, double shortest) {
-  if (!(firstStep_ > shortest)) return false;
-  const double failed = firstStep_;
-  firstStep_ = std::max(firstStep_ / 1000.0, shortest);
+  const double shorter = std::max(firstStep_ / 1000.0, shortest);
+  if (!(shorter < firstStep_)) return false;
   if (printMessages_)
     print_err("[retry] tavelo-sim: the first step of %s from %s failed: again with %s\n",
-              seconds_text(failed).c_str(), time_text(t).c_str(),
-              seconds_text(firstStep_).c_str());
+              seconds_text(firstStep_).c_str(), time_text(t).c_str(),
+              seconds_text(shorter).c_str());
+  firstStep_ = shorter;
   restart(t);
   return true;
 }

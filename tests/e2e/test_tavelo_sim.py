@@ -2023,16 +2023,27 @@ class ModelNumbers(unittest.TestCase):
             done = self.run_in(d, ["--set", "scenario=17", "--interval", "1e7", fmu])
             self.assertEqual(done.returncode, 0, done.stderr)
             self.assertIn("simulated from 0 s to 10000000 s\n", done.stdout)
+            logged = self.run_in(d, ["--log", "--set", "scenario=17", "--interval", "1e7", fmu])
+            self.assertEqual(logged.returncode, 0, logged.stderr)
+            self.assertIn("[retry] tavelo-sim: the first step of 10000 s from t = 0 s failed: "
+                          "again with 10 s\n", logged.stderr)
 
     def test_a_failure_of_the_integrator_alone_says_so(self):
         # x' = x², from 1 at 0 s, grows past every bound before 1 s; every call of the model
-        # succeeds.
-        with scratch() as d:
-            done = self.run_in(d, ["--set", "scenario=12", "--stop", "2", TEST_FMU])
-            self.assertEqual((done.returncode, done.stdout), (1, ""))
-            self.assertRegex(done.stderr, r"^tavelo-sim: the integrator failed at t = 0\.99\d* s "
-                             r"\(CV_[A-Z_]+\), no call of the model failed: CVODE CVode: At t = "
-                             r"[^\n]* \(another --tolerance than 1e-06 may get it through\)\n$")
+        # succeeds. CVODE gives up there after steps, not on a first step: it is not tried
+        # again (--log would show it), also where the first step was 1e-3 s.
+        for args in [[], ["--interval", "1"]]:
+            with self.subTest(args=args), scratch() as d:
+                command = ["--set", "scenario=12", "--stop", "2", *args, TEST_FMU]
+                done = self.run_in(d, command)
+                self.assertEqual((done.returncode, done.stdout), (1, ""))
+                self.assertRegex(done.stderr, r"^tavelo-sim: the integrator failed at t = "
+                                 r"0\.99\d* s \(CV_[A-Z_]+\), no call of the model failed: "
+                                 r"CVODE CVode: At t = [^\n]* \(another --tolerance than 1e-06 "
+                                 r"may get it through\)\n$")
+                logged = self.run_in(d, ["--log", *command])
+                self.assertEqual(logged.returncode, 1)
+                self.assertNotIn("[retry]", logged.stderr)
 
     def test_the_default_tolerance_is_the_model_descriptions(self):
         self.assertEqual(description_of(FMU).find("DefaultExperiment").get("tolerance"), "1e-6")
