@@ -86,7 +86,7 @@ int open_archive_file(const std::string& path) {
   if (fd < 0) throw refused(std::strerror(errno));
   std::string why = fstat(fd, &st) != 0 ? std::strerror(errno) : not_an_archive_file(st.st_mode);
   if (!why.empty()) {
-    close(fd);
+    ::close(fd);
     throw refused(why);
   }
   return fd;
@@ -102,7 +102,7 @@ FmuArchive::FmuArchive(const std::string& path) : path_(path) {
   // libzip reads a copy of the descriptor and closes this one once the archive is open.
   zip_t* archive = zip_fdopen(fd, ZIP_RDONLY, &error);
   if (archive == nullptr) {
-    close(fd);
+    ::close(fd);
     zip_error_t e;
     zip_error_init_with_code(&e, error);
     const std::string text = zip_error_strerror(&e);
@@ -113,6 +113,8 @@ FmuArchive::FmuArchive(const std::string& path) : path_(path) {
 }
 
 FmuArchive::~FmuArchive() = default;
+
+void FmuArchive::close() { archive_.reset(); }
 
 std::string FmuArchive::model_description() const {
   return read("modelDescription.xml", DescriptionLimit);
@@ -132,6 +134,8 @@ std::string FmuArchive::binary(const std::string& modelIdentifier) const {
 
 std::string FmuArchive::read(const std::string& name, uint64_t limit) const {
   zip_t* archive = archive_.get();
+  if (archive == nullptr) throw HostError("cannot read " + name + ": the FMU " + path_ +
+                                          " is closed");
   const zip_int64_t index = zip_name_locate(archive, name.c_str(), 0);
   if (index < 0) throw HostError("the FMU " + path_ + " holds no " + name);
   auto failed = [&](const std::string& why) {

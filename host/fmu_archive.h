@@ -27,6 +27,11 @@ class FmuArchive {
   // Where binary() finds it in the archive.
   static std::string binary_entry(const std::string& modelIdentifier);
 
+  // Closes the archive's file once nothing more is read from it (the library loaded): its
+  // descriptor, which libzip holds as a copy without close-on-exec, is not open in the
+  // model's process while it runs, nor in any process the model starts. Reads after it fail.
+  void close();
+
  private:
   // One member, read to its end, where libzip compares its checksum; at most limit bytes.
   std::string read(const std::string& name, uint64_t limit) const;

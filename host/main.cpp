@@ -59,7 +59,7 @@ SimulationSettings settings_of(const Options& o, const ModelDescription& d) {
 
 int run(const Options& o) {
   const Clock::time_point begin = Clock::now();
-  const FmuArchive fmu(o.fmuPath);
+  FmuArchive fmu(o.fmuPath);
   const ModelDescription description = parse_model_description(fmu.model_description());
   Integrator::check_counts(description.numberOfContinuousStates,
                            description.numberOfEventIndicators);
@@ -68,6 +68,7 @@ int run(const Options& o) {
       resolve_assignments(description, o.assignments);
   ResultFolder folder(o.resultDirectory);
   const FmiLibrary library(fmu, description.modelIdentifier);
+  fmu.close();
   folder.enter();
   const SimulationSummary summary = [&] {
     const ModelExitNote exitNote(folder.result_path());

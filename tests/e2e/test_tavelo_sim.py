@@ -460,6 +460,28 @@ class Interrupts(unittest.TestCase):
             self.assertEqual((child.returncode, out, err), (130, "", ""))
             self.assertGreater(load_strictly(path)["data_2"].shape[1], 1)
 
+    def test_no_descriptor_of_the_fmu_is_open_during_the_run(self):
+        # The archive is closed once the library is loaded: the model's process, and any
+        # process it starts, holds no descriptor of it (libzip's copy has no close-on-exec).
+        with scratch() as d:
+            child, run_dir, _ = self.start_long_run(d, "--quiet")
+            path = os.path.join(run_dir, "dsres.mat")
+            deadline = time.monotonic() + 10.0
+            while not os.path.exists(path) and time.monotonic() < deadline:
+                time.sleep(0.001)
+            time.sleep(0.1)  # into the run, past the initialisation
+            fmu, result = os.stat(FMU), os.stat(path)
+            open_files = set()
+            for fd in os.listdir(f"/proc/{child.pid}/fd"):
+                with contextlib.suppress(OSError):  # one closed since the listing
+                    st = os.stat(f"/proc/{child.pid}/fd/{fd}")
+                    open_files.add((st.st_dev, st.st_ino))
+            child.send_signal(signal.SIGINT)
+            self.assertEqual(child.communicate(timeout=60), ("", ""))
+            self.assertEqual(child.returncode, 130)
+            self.assertIn((result.st_dev, result.st_ino), open_files)  # it was in the run
+            self.assertNotIn((fmu.st_dev, fmu.st_ino), open_files)
+
     def test_a_second_signal_ends_the_run_at_once(self):
         # Stopped, the run gets both signals before it can act on the first: SIGINT is
         # delivered first, SIGTERM then kills it.
