@@ -2099,12 +2099,16 @@ class ModelNumbers(unittest.TestCase):
                     self.assertEqual(summary(broken, "--tolerance", "1e-6"), summary(TEST_FMU))
 
     def test_the_smallest_tolerance_is_met(self):
-        # At the unit roundoff itself; just below it the command line is refused
-        # (CommandLine), at 1e-16 the test model's run fails with CV_TOO_MUCH_ACC.
+        # At the unit roundoff itself, the bound that --help and the README give; just below
+        # it the command line is refused (CommandLine), at 1e-16 the test model's run fails
+        # with CV_TOO_MUCH_ACC.
+        with scratch() as d:
+            smallest = re.search(r"(\S+) <= TOL < 1\n", run(["--help"], d).stdout).group(1)
+        with open(os.path.join(os.path.dirname(PLOT_SCRIPT), "..", "README.md")) as f:
+            self.assertIn(f"relative tolerance of the integrator, {smallest} <= TOL < 1", f.read())
         for fmu, stop in [(TEST_FMU, "1"), (FMU, "0.05")]:
             with self.subTest(fmu=os.path.basename(fmu)), scratch() as d:
-                done = self.run_in(d, ["--quiet", "--stop", stop, "--tolerance",
-                                       "2.220446049250313e-16", fmu])
+                done = self.run_in(d, ["--quiet", "--stop", stop, "--tolerance", smallest, fmu])
                 self.assertEqual((done.returncode, done.stderr), (0, ""))
 
 
