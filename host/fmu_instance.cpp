@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "host/errors.h"
 #include "host/time_texts.h"
@@ -198,6 +199,8 @@ void FmuInstance::fail_after_discards(const std::string& what) const {
 
 void FmuInstance::fail(const std::string& what) const { end_run(what, nullptr); }
 
+void FmuInstance::fail_elsewhere(const std::string& what) const { end_with_warnings(what); }
+
 // The host's line about the failure; without --log the messages of fmiError and fmiFatal
 // follow it as a host without debug logging would see them, then the model's other lines.
 void FmuInstance::end_run(const std::string& what, const CallMessages* messages) const {
@@ -211,6 +214,11 @@ void FmuInstance::end_run(const std::string& what, const CallMessages* messages)
       text += report_lines(*messages);
     }
   }
+  end_with_warnings(std::move(text));
+}
+
+// The message of a run that ends, with the calls that warned before it.
+void FmuInstance::end_with_warnings(std::string text) const {
   if (warnings_ > 0)
     text += "\n  before it " + std::to_string(warnings_) + " calls returned fmiWarning, the first " +
             firstWarning_;

@@ -63,6 +63,9 @@ class FmuInstance {
   // evaluation, or without one.
   [[noreturn]] void fail_after_discards(const std::string& what) const;
   [[noreturn]] void fail(const std::string& what) const;
+  // Ends the run for a failure that is no call's of the model (the integrator's own): no
+  // pointer to the model's messages, only the warnings before it.
+  [[noreturn]] void fail_elsewhere(const std::string& what) const;
 
  private:
   enum class Call;
@@ -75,6 +78,7 @@ class FmuInstance {
   fmiStatus time_call(Call call, double t) noexcept;
   fmiStatus terminate_call() noexcept;
   [[noreturn]] void end_run(const std::string& what, const CallMessages* messages) const;
+  [[noreturn]] void end_with_warnings(std::string text) const;
 
   const FmiFunctions& fmi_;
   const ModelDescription& description_;

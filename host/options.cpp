@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+
 #include "host/integrator.h"
 
 const char usageText[] =
@@ -106,7 +107,6 @@ std::string set_number(const std::string& name, const std::string& value, Option
     o.interval = static_cast<double>(*ms) / 1000.0;
   }
   if (name == "--tolerance") {
-    if (*number <= 0.0 || *number >= 1.0) return "--tolerance must lie between 0 and 1";
     if (const std::string error = tolerance_error(*number); !error.empty())
       return "--tolerance: " + error;
     o.tolerance = *number;

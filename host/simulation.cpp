@@ -101,7 +101,8 @@ class Run {
         grid_(settings.start, settings.stop, settings.interval),
         timeScale_(time_scale(description)),
         fmu_(fmi, description),
-        point_(fmu_) {}
+        point_(fmu_),
+        indicators_(fmu_.indicators() + 1) {}
 
   SimulationSummary execute() {
     if (fmu_.states() == 0) throw HostError("the model has no continuous states to integrate");
@@ -257,10 +258,8 @@ class Run {
   // (unless the last evaluation was there) and told that the step is done. Whether it asks
   // for an event update.
   bool complete_step(double t, const double* x) {
-    if (!point_.evaluated_at(t, x)) {
-      indicators_.assign(fmu_.indicators() + 1, 0.0);  // what the model leaves unset is 0
-      if (point_.indicators(t, x, indicators_.data()) != fmiOK) fmu_.fail_call();
-    }
+    if (!point_.evaluated_at(t, x) && point_.indicators(t, x, indicators_.data()) != fmiOK)
+      fmu_.fail_call();
     return fmu_.completed_step();
   }
 
@@ -326,10 +325,7 @@ class Run {
     why += ", no call of the model failed";
     if (!integrator_->last_message().empty()) why += ": " + integrator_->last_message();
     why += std::string(" (another --tolerance than ") + tolerance + " may get it through)";
-    if (fmu_.warnings() > 0)
-      why += "\n  before it " + std::to_string(fmu_.warnings()) +
-             " calls returned fmiWarning, the first " + fmu_.first_warning();
-    throw HostError(why);
+    fmu_.fail_elsewhere(why);
   }
 
   // The end of the run at t: the final states by name, the model terminated (so its result is
@@ -369,6 +365,9 @@ class Run {
   double nextTimeEvent_ = std::numeric_limits<double>::infinity();
   double lastEventTime_ = std::numeric_limits<double>::quiet_NaN();
   int eventsAtTime_ = 0;
+  // Where complete_step's evaluation puts the event indicators, which the host never reads
+  // (the root finding has CVODE's array, zeroed for each call): zeroed once, so that the
+  // model is handed no uninitialised memory.
   std::vector<double> indicators_;
 };
 

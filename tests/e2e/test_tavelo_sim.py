@@ -874,8 +874,9 @@ class CommandLine(unittest.TestCase):
             (["--start", "nan", FMU], 2, '--start: "nan" is not a finite number'),
             (["--interval", "0", FMU], 2, "--interval must be greater than 0"),
             (["--interval=-1e-3", FMU], 2, "--interval must be greater than 0"),
-            (["--tolerance", "1", FMU], 2, "--tolerance must lie between 0 and 1"),
-            (["--tolerance", "0", FMU], 2, "--tolerance must lie between 0 and 1"),
+            (["--tolerance", "1", FMU], 2, "--tolerance: 1 does not lie between 0 and 1"),
+            (["--tolerance", "0", FMU], 2, "--tolerance: 0 does not lie between 0 and 1"),
+            (["--tolerance", "-1", FMU], 2, "--tolerance: -1 does not lie between 0 and 1"),
             # Below the unit roundoff CVODE cannot hold the states to the tolerance.
             (["--tolerance", "2.2204460492503126e-16", FMU], 2,
              "--tolerance: 2.2204460492503126e-16 lies below 2.220446049250313e-16, the "
@@ -2052,17 +2053,22 @@ class ModelNumbers(unittest.TestCase):
 
     def test_a_failure_of_the_integrator_alone_says_so(self):
         # x' = x², from 1 at 0 s, grows past every bound before 1 s; every call of the model
-        # succeeds. CVODE gives up there after steps, not on a first step: it is not tried
-        # again (--log would show it), also where the first step was 1e-3 s.
-        for args in [[], ["--interval", "1"]]:
-            with self.subTest(args=args), scratch() as d:
-                command = ["--set", "scenario=12", "--stop", "2", *args, TEST_FMU]
+        # succeeds (but a warning, named after the failure). CVODE gives up there after steps,
+        # not on a first step: it is not tried again (--log would show it), also where the
+        # first step was 1e-3 s.
+        warned = ("\n  before it 1 calls returned fmiWarning, the first "
+                  "fmiCompletedIntegratorStep at t = 9.9999999999999995e-07 s: the test model "
+                  "warns once")
+        for scenario, args, after in [("12", [], ""), ("12", ["--interval", "1"], ""),
+                                      ("18", [], warned)]:
+            with self.subTest(scenario=scenario, args=args), scratch() as d:
+                command = ["--set", f"scenario={scenario}", "--stop", "2", *args, TEST_FMU]
                 done = self.run_in(d, command)
                 self.assertEqual((done.returncode, done.stdout), (1, ""))
                 self.assertRegex(done.stderr, r"^tavelo-sim: the integrator failed at t = "
                                  r"0\.99\d* s \(CV_[A-Z_]+\), no call of the model failed: "
                                  r"CVODE CVode: At t = [^\n]* \(another --tolerance than 1e-06 "
-                                 r"may get it through\)\n$")
+                                 r"may get it through\)" + re.escape(after) + r"\n$")
                 logged = self.run_in(d, ["--log", *command])
                 self.assertEqual(logged.returncode, 1)
                 self.assertNotIn("[retry]", logged.stderr)

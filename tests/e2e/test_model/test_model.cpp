@@ -30,6 +30,7 @@
 //     from 0.2 s a completed step logs 25 lines and fails with fmiError
 //   17 the ball; until its tenth completed step every evaluation of the derivatives more than
 //     0.01 s after the last completed step is discarded
+//   18 like 12, but its first completed step returns fmiWarning
 //
 // Variants of the library, each built with a compile definition and packed into an FMU of its
 // own: TEST_MODEL_UNDEFINED_SYMBOL, fmiInitialize calls a function that no library defines;
@@ -139,6 +140,7 @@ void derivatives(const Instance& m, double dx[2]) {
       dx[0] = -m.x;
       break;
     case 12:
+    case 18:
       dx[0] = m.x * m.x;
       break;
     default:
@@ -238,7 +240,7 @@ TEST_EXPORT fmiStatus TestModel_fmiCompletedIntegratorStep(fmiComponent c,
   *callEventUpdate = fmiFalse;
   if ((m.scenario == 4 || m.scenario == 13) && !m.stepEventDone && m.time >= 0.25)
     *callEventUpdate = fmiTrue;
-  if (m.scenario == 15 && !m.warned && m.time >= 0.5) {
+  if ((m.scenario == 15 && !m.warned && m.time >= 0.5) || (m.scenario == 18 && !m.warned)) {
     m.warned = true;
     log(fmiWarning, "the test model warns once");
     return fmiWarning;
