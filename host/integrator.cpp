@@ -17,6 +17,7 @@
 #include <sunlinsol/sunlinsol_dense.h>
 #include <sunmatrix/sunmatrix_dense.h>
 
+#include "host/cgroup_memory.h"
 #include "host/console.h"
 #include "host/errors.h"
 #include "host/time_texts.h"
@@ -126,19 +127,24 @@ double Integrator::memory_needed(size_t states, size_t indicators) {
   return DenseMatrices * 8.0 * n * (n + 1.0) + StateVectors * 8.0 * n + IndicatorArrays * 8.0 * nz;
 }
 
-void Integrator::check_counts(size_t states, size_t indicators, double memory) {
+void Integrator::check_counts(size_t states, size_t indicators, double memory,
+                              bool cgroupLimit) {
   const double needed = memory_needed(states, indicators);
   if (needed <= memory / 2.0) return;
   throw HostError("modelDescription.xml: " + std::to_string(states) +
                   " continuous states and " + std::to_string(indicators) +
                   " event indicators would take " + gigabytes(needed) +
                   " for the integrator (its dense Jacobian grows with the square of the "
-                  "states), more than half of this machine's " + gigabytes(memory) +
-                  " of memory");
+                  "states), more than half of " +
+                  (cgroupLimit ? "the " + gigabytes(memory) +
+                                     " of memory that the cgroup of this process allows"
+                               : "this machine's " + gigabytes(memory) + " of memory"));
 }
 
 void Integrator::check_counts(size_t states, size_t indicators) {
-  check_counts(states, indicators, physical_memory());
+  const double machine = physical_memory();
+  const double cgroup = cgroup_memory_limit();
+  check_counts(states, indicators, std::min(machine, cgroup), cgroup < machine);
 }
 
 double Integrator::physical_memory() {

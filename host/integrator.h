@@ -34,10 +34,13 @@ class Integrator {
   // and the linear solver's saved copy of it (8·n² bytes each), some 40 vectors of n values,
   // the root finding's arrays of the indicators.
   static double memory_needed(size_t states, size_t indicators);
-  // Refuses (HostError) counts whose integrator would take more than half of the memory given,
-  // by default this machine's physical memory: such a run would take the memory of everything
-  // else on the machine, or be killed for it.
-  static void check_counts(size_t states, size_t indicators, double memory);
+  // Refuses (HostError) counts whose integrator would take more than half of the memory given:
+  // such a run would take the memory of everything else on the machine, or be killed for it.
+  // The memory is this machine's, or what the process's cgroup allows (cgroupLimit).
+  static void check_counts(size_t states, size_t indicators, double memory,
+                           bool cgroupLimit = false);
+  // The same for this machine's physical memory, or the limit of the process's cgroup where
+  // that is smaller.
   static void check_counts(size_t states, size_t indicators);
   // This machine's physical memory in bytes; infinity where it cannot be told.
   static double physical_memory();

@@ -73,6 +73,19 @@ TEST(IntegratorMemory, TheMessageSaysHowMuch) {
   }
 }
 
+TEST(IntegratorMemory, TheMessageNamesACgroupsLimit) {
+  try {
+    Integrator::check_counts(8000, 32, 1e9, true);
+    FAIL() << "not refused";
+  } catch (const HostError& e) {
+    EXPECT_STREQ(e.what(),
+                 "modelDescription.xml: 8000 continuous states and 32 event indicators would "
+                 "take 1.03 GB for the integrator (its dense Jacobian grows with the square of "
+                 "the states), more than half of the 1 GB of memory that the cgroup of this "
+                 "process allows");
+  }
+}
+
 TEST(IntegratorMemory, ThisMachineHasMemory) {
   EXPECT_GT(Integrator::physical_memory(), 1e8);
 }
