@@ -40,10 +40,12 @@ struct Integrator::Objects {
   N_Vector absoluteTolerance = nullptr;
   SUNMatrix matrix = nullptr;
   SUNLinearSolver solver = nullptr;
+  SUNMatrix savedCopy = nullptr;  // holds the memory of the linear solver's copy until start
   void* cvode = nullptr;
 
   ~Objects() {
     if (cvode) CVodeFree(&cvode);
+    if (savedCopy) SUNMatDestroy(savedCopy);
     if (solver) SUNLinSolFree(solver);
     if (matrix) SUNMatDestroy(matrix);
     if (absoluteTolerance) N_VDestroy(absoluteTolerance);
@@ -111,6 +113,10 @@ Integrator::Integrator(size_t states, size_t indicators, Equations equations)
   o_->y = new_vector(n, o_->context, "states");
   o_->output = new_vector(n, o_->context, "interpolated states");
   o_->absoluteTolerance = new_vector(n, o_->context, "absolute tolerances");
+  o_->cvode = CVodeCreate(CV_BDF, o_->context);
+  if (!o_->cvode) throw HostError("out of memory for CVODE's memory block");
+  check(CVodeSetErrHandlerFn(o_->cvode, cvode_messages, this), "CVodeSetErrHandlerFn");
+  make_linear_solver();
 }
 
 Integrator::~Integrator() = default;
@@ -168,9 +174,6 @@ void Integrator::start(double t, const double* nominal, const IntegratorSettings
   for (sunindextype i = 0; i < n; ++i)
     NV_Ith_S(o_->absoluteTolerance, i) =
         settings.tolerance * std::fabs(nominal[i] != 0.0 ? nominal[i] : 1.0);
-  o_->cvode = CVodeCreate(CV_BDF, o_->context);
-  if (!o_->cvode) throw HostError("out of memory for CVODE's memory block");
-  check(CVodeSetErrHandlerFn(o_->cvode, cvode_messages, this), "CVodeSetErrHandlerFn");
   check_made(CVodeInit(o_->cvode, rhs, t, o_->y), CV_MEM_FAIL, "CVodeInit",
              "CVODE's vectors (" + std::to_string(n) + " states)");
   check(CVodeSetUserData(o_->cvode, &o_->data), "CVodeSetUserData");
@@ -184,26 +187,33 @@ void Integrator::start(double t, const double* nominal, const IntegratorSettings
   check(CVodeSetMaxNumSteps(o_->cvode, 100000), "CVodeSetMaxNumSteps");
   check(CVodeSetMaxStep(o_->cvode, settings.maxStep), "CVodeSetMaxStep");
   check(CVodeSetInitStep(o_->cvode, firstStep_), "CVodeSetInitStep");
-  make_linear_solver();  // last: see there
+  check_made(CVodeSetLinearSolver(o_->cvode, o_->solver, o_->matrix), CVLS_MEM_FAIL,
+             "CVodeSetLinearSolver", "the linear solver's vectors");
+  give_back_saved_copy();  // last: see there
+  started_ = true;
 }
 
+// At its first step the linear solver clones the Jacobian for its saved copy, and SUNDIALS
+// uses a clone that failed (SIGSEGV). A matrix of that size, made here, holds the memory for
+// it until the integrator starts.
 void Integrator::make_linear_solver() {
-  o_->matrix = SUNDenseMatrix(N_VGetLength(o_->y), N_VGetLength(o_->y), o_->context);
+  const sunindextype n = N_VGetLength(o_->y);
+  o_->matrix = SUNDenseMatrix(n, n, o_->context);
   if (!o_->matrix) throw HostError("out of memory for the integrator's dense Jacobian " + square());
   o_->solver = SUNLinSol_Dense(o_->y, o_->matrix, o_->context);
   if (!o_->solver)
-    throw HostError("out of memory for the dense linear solver's pivots (" +
-                    std::to_string(N_VGetLength(o_->y)) + " values)");
-  check_made(CVodeSetLinearSolver(o_->cvode, o_->solver, o_->matrix), CVLS_MEM_FAIL,
-             "CVodeSetLinearSolver", "the linear solver's vectors");
-  // At its first step the linear solver clones the Jacobian for its saved copy, and SUNDIALS
-  // uses a clone that failed (SIGSEGV). A matrix of that size made here first and given back
-  // at once shows whether the memory is there: nothing is allocated from here to the clone.
-  SUNMatrix copy = SUNDenseMatrix(N_VGetLength(o_->y), N_VGetLength(o_->y), o_->context);
-  if (!copy)
+    throw HostError("out of memory for the dense linear solver's pivots (" + std::to_string(n) +
+                    " values)");
+  o_->savedCopy = SUNDenseMatrix(n, n, o_->context);
+  if (!o_->savedCopy)
     throw HostError("out of memory for the saved copy of the integrator's dense Jacobian " +
                     square());
-  SUNMatDestroy(copy);
+}
+
+// Given back for the clone at the first step: nothing is allocated from here to it.
+void Integrator::give_back_saved_copy() {
+  SUNMatDestroy(o_->savedCopy);
+  o_->savedCopy = nullptr;
 }
 
 std::string Integrator::square() const {
@@ -240,13 +250,13 @@ bool Integrator::restart_shorter(double t, double shortest) {
 
 double Integrator::next_step() const {
   sunrealtype h = 0.0;
-  if (o_->cvode == nullptr || CVodeGetCurrentStep(o_->cvode, &h) != CV_SUCCESS) return 0.0;
+  if (!started_ || CVodeGetCurrentStep(o_->cvode, &h) != CV_SUCCESS) return 0.0;
   return h;
 }
 
 long Integrator::steps() const {
   long steps = 0;
-  if (o_->cvode) CVodeGetNumSteps(o_->cvode, &steps);
+  if (started_) CVodeGetNumSteps(o_->cvode, &steps);
   return steps;
 }
 

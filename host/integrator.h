@@ -24,7 +24,10 @@ struct IntegratorSettings {
 
 class Integrator {
  public:
-  // Makes the vectors for n states, zeroed; throws HostError when it cannot.
+  // Makes what grows with the states, before the model is instantiated, so that a run whose
+  // memory runs out leaves an earlier result file as it was: the vectors for n states, zeroed,
+  // CVODE's memory block, the dense Jacobian and its linear solver, and the memory of the
+  // solver's saved copy of the Jacobian. Throws HostError when it cannot.
   Integrator(size_t states, size_t indicators, Equations equations);
   ~Integrator();
   Integrator(const Integrator&) = delete;
@@ -86,10 +89,12 @@ class Integrator {
   void check_made(int flag, int memoryFailure, const char* call, const std::string& what) const;
   std::string square() const;
   void make_linear_solver();
+  void give_back_saved_copy();
 
   struct Objects;
   std::unique_ptr<Objects> o_;
   double firstStep_ = 0.0;
+  bool started_ = false;
   std::string lastMessage_;
   bool printMessages_ = false;
 };

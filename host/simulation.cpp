@@ -108,6 +108,9 @@ class Run {
     if (fmu_.states() == 0) throw HostError("the model has no continuous states to integrate");
     summary_.endTime = s_.start;
     if (interrupted()) return summary_;  // before anything is instantiated or written
+    // Before the model: where the memory runs out, an earlier result file stays as it was.
+    integrator_ = std::make_unique<Integrator>(fmu_.states(), fmu_.indicators(),
+                                               point_.equations());
     summary_.started = true;
     double t = s_.start;
     if (!initialize()) return finish(t);
@@ -157,8 +160,6 @@ class Run {
   // (1e4 s of 1e7 s), from which the error test cannot shorten it enough after an event:
   // a thousandth of the model's time scale at most.
   void start_integrator(double t) {
-    integrator_ = std::make_unique<Integrator>(fmu_.states(), fmu_.indicators(),
-                                               point_.equations());
     fmu_.get_states(integrator_->states());
     std::vector<double> nominal(fmu_.states(), 1.0);
     fmu_.get_nominal_states(nominal.data());

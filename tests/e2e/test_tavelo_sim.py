@@ -1962,7 +1962,8 @@ class ModelNumbers(unittest.TestCase):
         # In an address space of 256 MB the Jacobian of 8000 states (512 MB) cannot be made;
         # in 768 MB it can, but not its saved copy, which SUNDIALS makes at the first step.
         # Anything else the host cannot allocate (here the 300 MB of a library it reads) is
-        # out of memory as well, never a signal.
+        # out of memory as well, never a signal. Each is found before the model is
+        # instantiated: an earlier "dsres.mat" stays as it was.
         cases = [
             ("Jacobian", with_states(8000), None, 256,
              "out of memory for the integrator's dense Jacobian (8000 x 8000)"),
@@ -1984,10 +1985,30 @@ class ModelNumbers(unittest.TestCase):
                         with z.open("binaries/linux64/Tavelo.so", "w", force_zip64=True) as f:
                             for _ in range(binary_size >> 20):
                                 f.write(bytes(1 << 20))
+                earlier = os.path.join(d, "dsres.mat")
+                with open(earlier, "wb") as f:
+                    f.write(b"an earlier run's result\n")
                 limit = megabytes << 20
                 done = self.run_in(d, ["--quiet", "--stop", "0.01", path], preexec_fn=lambda:
                                    resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
                 self.assertEqual((done.returncode, done.stderr), (1, f"tavelo-sim: {message}\n"))
+                with open(earlier, "rb") as f:
+                    self.assertEqual(f.read(), b"an earlier run's result\n")
+
+    @unittest.skipIf(SANITIZED, SANITIZED_SKIP)
+    def test_the_memory_made_early_is_taken_once(self):
+        # The memory for the saved copy of 8000 states' Jacobian, held from before the model is
+        # instantiated, is given back for the copy at the first step: the run needs some
+        # 1.0 GB of address space, not 1.5 GB.
+        with scratch() as d:
+            path = os.path.join(d, "Big.fmu")
+            rewrite_fmu(FMU, path, description=with_states(8000))
+            limit = 1280 << 20
+            done = self.run_in(d, ["--quiet", "--stop", "0.001", path], preexec_fn=lambda:
+                               resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertTrue(done.stderr.startswith("tavelo-sim: warning: "), done.stderr)
+            self.assertEqual(load_strictly(os.path.join(d, "dsres.mat"))["data_2"].shape[1], 3)
 
     @unittest.skipIf(SANITIZED, SANITIZED_SKIP)
     def test_values_the_model_leaves_unset_are_zero(self):
