@@ -134,8 +134,8 @@ std::string FmuArchive::binary(const std::string& modelIdentifier) const {
 
 std::string FmuArchive::read(const std::string& name, uint64_t limit) const {
   zip_t* archive = archive_.get();
-  if (archive == nullptr) throw HostError("cannot read " + name + ": the FMU " + path_ +
-                                          " is closed");
+  if (archive == nullptr)
+    throw HostError("cannot read " + name + ": the FMU " + path_ + " is closed");
   const zip_int64_t index = zip_name_locate(archive, name.c_str(), 0);
   if (index < 0) throw HostError("the FMU " + path_ + " holds no " + name);
   auto failed = [&](const std::string& why) {
