@@ -5,6 +5,8 @@ bad command lines and broken FMUs, and the host's event handling on a small test
 Environment: TAVELO_SIM, TAVELO_FMU, TEST_FMU (the test model), PLOT_SCRIPT, TAVELO_TEST_TMP.
 """
 import contextlib
+import ctypes
+import fcntl
 import io
 import math
 import os
@@ -12,12 +14,14 @@ import pty
 import random
 import re
 import resource
+import select
 import shutil
 import signal
 import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 import unittest
 import warnings
@@ -373,17 +377,29 @@ def signals_caught(pid):
     return {n for n in range(1, 65) if mask >> (n - 1) & 1}
 
 
+def signal_pending(pid, sig):
+    """Whether a signal sent to the process awaits its delivery, from /proc."""
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            mask = int(re.search(r"^ShdPnd:\s*([0-9a-f]+)$", f.read(), re.MULTILINE).group(1), 16)
+    except (OSError, AttributeError):
+        return False
+    return bool(mask >> (sig - 1) & 1)
+
+
 # The signals that end a run early and cleanly.
 INTERRUPTS = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGALRM,
-              signal.SIGUSR1, signal.SIGUSR2]
+              signal.SIGUSR1, signal.SIGUSR2, signal.SIGXCPU, signal.SIGVTALRM, signal.SIGPROF]
 
 
 class Interrupts(unittest.TestCase):
-    """SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1 and SIGUSR2 end a run after the step
-    it is in: the model is terminated and freed, so its result file is whole; the summary says
-    where and counts the file's rows; the exit status is 128 + the signal's number. A second
-    signal ends the run at once; one ignored at the start stays ignored. A console that is a
-    closed pipe ends the run the same way; a file-size limit kills no run."""
+    """SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM and
+    SIGPROF end a run after the step it is in: the model is terminated and freed, so its result
+    file is whole; the summary says where and counts the file's rows; the exit status is 128 +
+    the signal's number. A second signal ends the run at once, but the same one delivered twice
+    at once (timeout, a closed terminal) is one request; one ignored at the start stays ignored.
+    A console that is a closed pipe ends the run the same way; a file-size limit kills no
+    run."""
 
     @classmethod
     def setUpClass(cls):
@@ -475,6 +491,105 @@ class Interrupts(unittest.TestCase):
             out, _ = child.communicate(timeout=60)
             self.assertEqual(child.returncode, -signal.SIGTERM)
             self.assertEqual(out, "")
+
+    def assert_ended_by(self, sig, returncode, out, err, run_dir):
+        """The run ended cleanly on sig: its status, its summary, a whole file of the summary's
+        rows."""
+        self.assertEqual((returncode, err), (128 + sig, ""), out)
+        self.assertRegex(out.splitlines()[0] if out else "",
+                         rf"(simulated from 0 s to [0-9.e+-]+ s, interrupted by {sig.name} "
+                         rf"\(stop time 100000 s\)|interrupted by {sig.name} before the "
+                         rf"simulation started)$")
+        rows = summary_rows(out)
+        path = os.path.join(run_dir, "dsres.mat")
+        if rows is None:
+            self.assertFalse(os.path.exists(path), out)
+        else:
+            self.assertEqual(load_strictly(path)["data_2"].shape, (108, rows))
+
+    def test_a_signal_delivered_twice_at_once_is_one_request(self):
+        # timeout signals the run, then its process group: the run again. The second delivery,
+        # microseconds to milliseconds after the first, asks for the same end; so it does when
+        # the test sends the signal again as soon as the first is delivered (sent before, it
+        # would be merged with the first). A soft CPU-time limit raises SIGXCPU, again after
+        # each further second of CPU time: the run ends before that.
+        cases = [("timeout", signal.SIGHUP), ("timeout", signal.SIGTERM),
+                 ("twice", signal.SIGINT), ("twice", signal.SIGHUP), ("twice", signal.SIGTERM),
+                 ("a soft CPU-time limit of 1 s", signal.SIGXCPU)]
+        for how, sig in cases:
+            with self.subTest(how, signal=sig.name), scratch() as d:
+                if how == "twice":
+                    child, run_dir, tmp = self.start_long_run(d)
+                    time.sleep(0.3 * self.random.random())
+                    os.kill(child.pid, sig)
+                    while signal_pending(child.pid, sig):
+                        pass
+                    os.kill(child.pid, sig)
+                else:
+                    tmp, run_dir = os.path.join(d, "tmp"), os.path.join(d, "run")
+                    os.mkdir(tmp)
+                    os.mkdir(run_dir)
+                    command = [SIM, "--stop", "100000", FMU]
+                    hard = resource.getrlimit(resource.RLIMIT_CPU)[1]
+                    cpu_limit = None
+                    if how == "timeout":  # late enough for the run to have its handlers
+                        delay = 0.5 + 0.5 * self.random.random()
+                        command = ["timeout", "--preserve-status", "-s", sig.name,
+                                   f"{delay:.3f}"] + command
+                    else:
+                        cpu_limit = lambda: resource.setrlimit(resource.RLIMIT_CPU, (1, hard))
+                    child = subprocess.Popen(command, cwd=run_dir, env=dict(os.environ, TMPDIR=tmp),
+                                             stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                             text=True, preexec_fn=cpu_limit)
+                    self.addCleanup(lambda: child.poll() is not None or child.kill())
+                out, err = child.communicate(timeout=120)
+                self.assert_ended_by(sig, child.returncode, out, err, run_dir)
+                self.assertEqual(os.listdir(tmp), [])
+
+    def test_a_closed_terminal_ends_the_run_with_sighup(self):
+        # An interactive bash on a terminal runs the command as its foreground job, the
+        # summary into a file, the standard error stream on the terminal. The terminal goes
+        # (its master is closed): bash gets SIGHUP, sends SIGHUP to its jobs and exits, and the
+        # kernel sends SIGHUP and SIGCONT to the foreground job. The test
+        # adopts the run orphaned by bash's exit (a child subreaper) to learn its status.
+        libc = ctypes.CDLL(None, use_errno=True)
+        PR_SET_CHILD_SUBREAPER = 36
+        self.assertEqual(libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0), 0)
+        self.addCleanup(libc.prctl, PR_SET_CHILD_SUBREAPER, 0, 0, 0, 0)
+        for attempt in range(3):
+            with self.subTest(attempt=attempt), scratch() as d:
+                master, slave = pty.openpty()
+                shell = subprocess.Popen(
+                    ["bash", "--norc", "--noprofile", "-i"], cwd=d, stdin=slave, stdout=slave,
+                    stderr=slave, start_new_session=True,
+                    preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0),
+                    env=dict(os.environ, HISTFILE="", PS1="$ "))
+                os.close(slave)
+                self.addCleanup(lambda: shell.poll() is not None or shell.kill())
+                os.write(master, f"'{SIM}' --stop 100000 '{FMU}' >out.txt\n".encode())
+                pid = self.foreground_job(shell, master)
+                time.sleep(0.3 * self.random.random())
+                os.close(master)
+                shell.wait(timeout=60)
+                _, status = os.waitpid(pid, 0)
+                with open(os.path.join(d, "out.txt")) as out:
+                    self.assert_ended_by(signal.SIGHUP, os.waitstatus_to_exitcode(status),
+                                         out.read(), "", d)
+
+    def foreground_job(self, shell, master):
+        """The pid of the shell's job, once it has its handlers; the terminal read meanwhile."""
+        deadline = time.monotonic() + 60.0
+        while True:
+            self.assertLess(time.monotonic(), deadline, "the shell runs no tavelo-sim")
+            if select.select([master], [], [], 0.001)[0]:
+                os.read(master, 4096)
+            try:
+                with open(f"/proc/{shell.pid}/task/{shell.pid}/children") as f:
+                    children = [int(pid) for pid in f.read().split()]
+            except OSError:
+                children = []
+            if children and set(INTERRUPTS) <= signals_caught(children[0]):
+                return children[0]
 
     def test_a_signal_ignored_at_the_start_stays_ignored(self):
         # The test model at rest: one long step, some seconds of output points. The signal
