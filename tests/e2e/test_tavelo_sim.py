@@ -1146,6 +1146,47 @@ class Console(unittest.TestCase):
         self.assertGreater(inside[-1], 40000.0, shown)
         self.assertTrue(shown.endswith(b"\r\x1b[K"), shown)
 
+    def test_other_output_wipes_the_progress_line_first(self):
+        # --log on a terminal, with a description that claims 3 of the pendulum's 4 states:
+        # every call that passes states warns, and each warning is printed between the redraws
+        # of the progress line. The line is wiped before it ("\r\x1b[K"): a carriage return
+        # follows the line every time, never a message. Three lines shown, the run is
+        # interrupted.
+        master, slave = pty.openpty()
+        with scratch() as d:
+            fmu = os.path.join(d, "Three.fmu")
+            rewrite_fmu(FMU, fmu, description=lambda x: x.replace(
+                'numberOfContinuousStates="4"', 'numberOfContinuousStates="3"'))
+            child = subprocess.Popen([SIM, "--log", "--stop", "100000", fmu], cwd=d,
+                                     stdout=subprocess.PIPE, stderr=slave, text=True)
+            self.addCleanup(lambda: child.poll() is not None or child.kill())
+            os.close(slave)
+            progress = re.compile(rb"\rtavelo-sim: t = [0-9.]+ s of 100000 s \( *\d+ %\)")
+            shown = bytearray()
+            lines = 0
+            interrupted = False
+            while True:
+                try:
+                    chunk = os.read(master, 65536)
+                except OSError:  # the terminal's last writer is gone
+                    break
+                if not chunk:
+                    break
+                lines += len(progress.findall(bytes(shown[-100:]) + chunk)) - len(
+                    progress.findall(bytes(shown[-100:])))
+                shown += chunk
+                if lines >= 3 and not interrupted:
+                    child.send_signal(signal.SIGINT)
+                    interrupted = True
+            os.close(master)
+            out, _ = child.communicate(timeout=60)
+        self.assertEqual(child.returncode, 130, out)
+        after = [m.group(1) for m in re.finditer(progress.pattern + rb"(.?)", bytes(shown),
+                                                 re.DOTALL)]
+        self.assertGreaterEqual(len(after), 3)
+        self.assertEqual(set(after), {b"\r"}, after)
+        self.assertRegex(bytes(shown), progress.pattern + rb"\r\x1b\[K\[fmiWarning\] ")
+
 
 def rewrite_fmu(source, target, description=None, binary_name=None, binary=None,
                 drop_description=False, compression=zipfile.ZIP_STORED, damage=None):
