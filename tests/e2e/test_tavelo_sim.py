@@ -1751,9 +1751,9 @@ class LostRows(unittest.TestCase):
                         done = self.run_limited(d, limit, *quiet)
                         missing = max(0, e - held)
                         self.assertEqual(load_strictly(path)["data_2"].shape[1], held)
-                        line = (f"tavelo-sim: {path} holds {held} of the {e} rows of the "
-                                f"run's start and output points, {missing} missing: the disk "
-                                f"is full or a file-size limit was reached\n")
+                        line = (f"tavelo-sim: {path} holds {held} of at least {e} rows of "
+                                f"the run's start and output points, {missing} missing: the "
+                                f"disk is full or a file-size limit was reached\n")
                         self.assertEqual((done.returncode, done.stderr),
                                          (1, line) if missing else (0, ""))
                         if quiet:
@@ -1763,6 +1763,76 @@ class LostRows(unittest.TestCase):
                         missing_line = (f"  rows missing      {missing} of at least {e} (the "
                                         f"disk is full or a file-size limit was reached)\n")
                         self.assertEqual(missing_line in done.stdout, missing > 0, done.stdout)
+
+    def test_a_result_file_removed_during_the_run(self):
+        # The library keeps writing the removed file it holds open, and the run goes on; its
+        # rows are lost with the file. The removal comes once the run is well past its
+        # initialisation (a hundred rows), then the run is interrupted or goes to its end
+        # (stopped for the removal).
+        def remove_file(out):
+            os.remove(os.path.join(out, "dsres.mat"))
+
+        def remove_folder(out):
+            shutil.rmtree(out)
+
+        def replace_file(out):
+            remove_file(out)
+            with open(os.path.join(out, "dsres.mat"), "w") as f:
+                f.write("another file")
+
+        cases = [(remove_folder, "interrupted", [], ", with its folder"),
+                 (remove_folder, "interrupted", ["--quiet"], ", with its folder"),
+                 (remove_file, "ends", [], ""),
+                 (remove_file, "ends", ["--quiet"], ""),
+                 (replace_file, "interrupted", [], " (another file has its name now)")]
+        for remove, end, quiet, how in cases:
+            with self.subTest(remove.__name__, end=end, quiet=quiet), scratch() as d:
+                stop = "100000" if end == "interrupted" else "60"
+                child = subprocess.Popen([SIM, *quiet, "--stop", stop, "--result-dir", "out",
+                                          FMU], cwd=d, stdout=subprocess.PIPE,
+                                         stderr=subprocess.PIPE, text=True)
+                self.addCleanup(lambda: child.poll() is not None or child.kill())
+                out = os.path.join(d, "out")
+                deadline = time.monotonic() + 60.0
+                while not (os.path.exists(os.path.join(out, "dsres.mat")) and os.path.getsize(
+                        os.path.join(out, "dsres.mat")) >= self.header + 100 * self.row):
+                    self.assertIsNone(child.poll(), "the run ended before its file grew")
+                    self.assertLess(time.monotonic(), deadline, "the run's file does not grow")
+                    time.sleep(0.001)
+                if end == "ends":  # no end before the removal
+                    child.send_signal(signal.SIGSTOP)
+                remove(out)
+                child.send_signal(signal.SIGCONT if end == "ends" else signal.SIGINT)
+                printed, err = child.communicate(timeout=120)
+                path = os.path.join(os.path.realpath(d), "out", "dsres.mat")
+                self.assertEqual((child.returncode, err), (1, (
+                    f"tavelo-sim: the result file {path} was removed during the run{how}: its "
+                    f"rows are lost\n")))
+                if quiet:
+                    self.assertEqual(printed, "")
+                    continue
+                self.assertEqual(" interrupted by SIGINT " in printed.splitlines()[0],
+                                 end == "interrupted", printed)
+                self.assertIn(f"\n  result rows       none counted (dsres.mat was removed "
+                              f"during the run{how}: its rows are lost)\n", printed)
+                self.assertIn(f"\n  result in         {os.path.dirname(path)}\n", printed)
+
+    def test_an_earlier_result_file_removed_during_a_run_that_writes_none(self):
+        # The test model writes no "dsres.mat": the one of an earlier run is none of this
+        # run's, and its removal loses none of its rows.
+        with scratch() as d:
+            with open(os.path.join(d, "dsres.mat"), "w") as f:
+                f.write("an earlier result")
+            child = subprocess.Popen([SIM, "--set", "frozen=true", "--stop", "20000", TEST_FMU],
+                                     cwd=d, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     text=True)
+            self.addCleanup(lambda: child.poll() is not None or child.kill())
+            time.sleep(0.5)
+            os.remove(os.path.join(d, "dsres.mat"))
+            printed, err = child.communicate(timeout=300)
+            self.assertEqual((child.returncode, err), (0, ""))
+            self.assertIn("\n  result rows       none counted (no dsres.mat written by this "
+                          "run)\n", printed)
 
     def test_the_library_ends_the_process_when_the_file_does_not_open(self):
         # Every write fails at once: the library cannot write the file's header, says so and
