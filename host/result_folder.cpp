@@ -65,6 +65,12 @@ std::string absolute_folder(const std::string& directory) {
   return directory[0] == '/' ? directory : current_directory() + "/" + directory;
 }
 
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
 // The library creates or truncates "dsres.mat" when the model is initialised, and ends the
 // process when it cannot. The host finds out first, without creating or changing the file: an
 // existing one must open for writing (not a folder, not read-only), else the folder must take
@@ -167,9 +173,20 @@ ResultFolder::ResultFolder(const std::string& directory) : directory_(directory)
     lock_.emplace(".", current_directory());
   else
     lock_.emplace(directory_, directory_);
+  lock_link_target();
   check_result_file(directory_);
   path_ = absolute_folder(directory_);
   path_ = (path_ == "/" ? "" : path_) + "/" + ResultFileName;
+}
+
+// Two folders whose "dsres.mat" lead to one file would have two runs write it: the folder the
+// link leads to is locked as well (a target in the result folder itself is locked already).
+void ResultFolder::lock_link_target() {
+  const std::string path = result_file_in(directory_);
+  const std::string target = final_link_target(path);
+  const std::string folder = folder_of(target);
+  if (target == path || same_file(folder, folder_of(path))) return;
+  targetLock_.emplace(folder, absolute_folder(folder) + " (where " + path + " leads)");
 }
 
 void ResultFolder::enter() {

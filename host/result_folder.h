@@ -51,9 +51,10 @@ struct ResultRows {
 class ResultFolder {
  public:
   // The folder (empty: the current one), made as mkdir -p makes it and locked until this
-  // object goes (after the model is freed and its rows read back); "dsres.mat" there must be
-  // one the model can create or replace. Throws HostError naming the path and the reason, or
-  // the other run that holds the folder.
+  // object goes (after the model is freed and its rows read back), with the folder of the
+  // target where "dsres.mat" is a symbolic link; "dsres.mat" must be one the model can create
+  // or replace. Throws HostError naming the path and the reason, or the other run that holds
+  // the folder.
   explicit ResultFolder(const std::string& directory);
   // The run works in the folder from now on.
   void enter();
@@ -66,9 +67,12 @@ class ResultFolder {
   const std::string& result_path() const { return path_; }
 
  private:
+  void lock_link_target();
+
   std::string directory_;
   std::string path_;
   std::optional<FolderLock> lock_;
+  std::optional<FolderLock> targetLock_;
   FileStamp before_;
   FileStamp made_;  // the file noted at the initialisation; none where the run made none
 };

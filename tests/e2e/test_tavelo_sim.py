@@ -1663,6 +1663,42 @@ class ResultFolderLock(unittest.TestCase):
             self.assertTrue(np.all(np.diff(time_column) > 0), time_column)
             self.assertEqual(os.listdir(folder), ["dsres.mat"])
 
+    def test_result_files_that_lead_to_one_folder(self):
+        # The first run's "dsres.mat" is a link to c/result.mat: it writes in c, which it holds
+        # as well. A run whose "dsres.mat" leads into c, or into the first run's folder, or a
+        # run in c, exits 1 before it loads the library; a link within its own folder runs.
+        with scratch() as d:
+            for folder, target in [("a", "../c/result.mat"), ("b", "../c/result.mat"),
+                                   ("via_a", "../a/dsres.mat"), ("into_a", "../a/other.mat"),
+                                   ("own", "result.mat")]:
+                os.mkdir(os.path.join(d, folder))
+                os.symlink(target, os.path.join(d, folder, "dsres.mat"))
+            os.mkdir(os.path.join(d, "c"))
+            first = self.start_holder(d, "a")
+            deadline = time.monotonic() + 60.0
+            while flock_holder(os.path.join(d, "c")) != first.pid:
+                self.assertLess(time.monotonic(), deadline, "the run holds not its link's folder")
+                time.sleep(0.001)
+            no_tmp = os.path.join(d, "missing")
+            real = os.path.realpath(d)
+            cases = [("b", f"{real}/c (where b/dsres.mat leads)"),
+                     ("via_a", f"{real}/c (where via_a/dsres.mat leads)"),
+                     ("into_a", f"{real}/a (where into_a/dsres.mat leads)"),
+                     ("c", "c")]
+            for folder, name in cases:
+                with self.subTest(folder=folder):
+                    done = run(["--stop", "0.01", "--result-dir", folder, FMU], d, tmpdir=no_tmp)
+                    self.assertEqual((done.returncode, done.stdout, done.stderr), (
+                        1, "", f"tavelo-sim: the result directory {name} is in use by another "
+                               f"run (pid {first.pid})\n"))
+            done = run(["--quiet", "--stop", "0.01", "--result-dir", "own", FMU], d)
+            self.assertEqual((done.returncode, done.stderr), (0, ""))
+            self.assertGreaterEqual(
+                load_strictly(os.path.join(d, "own", "result.mat"))["data_2"].shape[1], 11)
+            first.send_signal(signal.SIGINT)
+            first.communicate(timeout=60)
+            self.assertEqual(first.returncode, 130)
+
     def test_the_lock_dies_with_its_process(self):
         with scratch() as d:
             first = self.start_holder(d, "run")
