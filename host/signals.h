@@ -18,7 +18,8 @@
 
 void catch_interrupts();
 
-// The first of the signals that arrived, 0 while none has.
+// What ends the run: the first of the signals that arrived, or SIGPIPE for a closed console;
+// 0 while neither has.
 const volatile std::sig_atomic_t* interrupt_flag();
 
 // The console is a closed pipe: the run ends as on a signal, with SIGPIPE's number, unless a
