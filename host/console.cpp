@@ -23,7 +23,11 @@ void note(int result, int& error) {
   if (why == EPIPE) interrupt_by_closed_pipe();
 }
 
+// A progress line is on the terminal of the standard error stream.
+bool progressShown = false;
+
 void print(FILE* stream, int& error, const char* format, va_list args) {
+  if (stream == stderr) clear_progress();
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
   note(std::vfprintf(stream, format, args), error);
@@ -70,6 +74,23 @@ void print_err(const char* format, ...) noexcept {
 }
 
 void flush_out() noexcept { note(std::fflush(stdout), outError); }
+
+void print_progress(const char* format, ...) noexcept {
+  progressShown = false;  // the line is redrawn over itself, not wiped
+  va_list args;
+  va_start(args, format);
+  print(stderr, errError, format, args);
+  va_end(args);
+  note(std::fflush(stderr), errError);
+  progressShown = true;
+}
+
+void clear_progress() noexcept {
+  if (!progressShown) return;
+  progressShown = false;
+  note(std::fputs("\r\033[K", stderr), errError);
+  note(std::fflush(stderr), errError);
+}
 
 int finish_console(int status) {
   flush_out();

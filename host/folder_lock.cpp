@@ -74,3 +74,8 @@ FolderLock::FolderLock(const std::string& path, const std::string& name) {
 FolderLock::~FolderLock() {
   if (fd_ >= 0) close(fd_);
 }
+
+bool FolderLock::folder_removed() const {
+  struct stat st;
+  return fd_ >= 0 && fstat(fd_, &st) == 0 && st.st_nlink == 0;
+}

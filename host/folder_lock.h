@@ -19,6 +19,9 @@ class FolderLock {
   FolderLock& operator=(const FolderLock&) = delete;
 
   bool held() const { return fd_ >= 0; }
+  // The folder was removed since it was locked (its descriptor keeps it). False where the
+  // lock is not held.
+  bool folder_removed() const;
 
  private:
   int fd_ = -1;

@@ -63,10 +63,11 @@ int run(const Options& o) {
   const ModelDescription description = parse_model_description(fmu.model_description());
   Integrator::check_counts(description.numberOfContinuousStates,
                            description.numberOfEventIndicators);
-  const SimulationSettings settings = settings_of(o, description);
+  SimulationSettings settings = settings_of(o, description);
   const std::vector<ResolvedAssignment> assignments =
       resolve_assignments(description, o.assignments);
   ResultFolder folder(o.resultDirectory);
+  settings.initialized = [&folder] { folder.note_result_file(); };
   const FmiLibrary library(fmu, description.modelIdentifier);
   fmu.close();
   folder.enter();
@@ -81,8 +82,8 @@ int run(const Options& o) {
     print_summary(o.fmuPath, settings, summary, rows,
                   std::chrono::duration<double>(Clock::now() - begin).count());
   print_warnings(summary);
-  print_lost_rows(rows, folder.result_path());
-  if (rows.missing() > 0) return ExitFailure;  // also for a run a signal ended
+  print_lost_rows(rows);
+  if (rows.lost()) return ExitFailure;  // also for a run a signal ended
   return summary.interruptedBy != 0 ? 128 + summary.interruptedBy : 0;
 }
 

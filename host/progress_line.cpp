@@ -20,12 +20,10 @@ void ProgressLine::update(double t) {
   if (time - begin_ < std::chrono::seconds(1) || time - last_ < std::chrono::milliseconds(100))
     return;
   last_ = time;
-  print_err("\rtavelo-sim: t = %.3f s of %g s (%3.0f %%)", t, stop_,
-            100.0 * (t - start_) / (stop_ - start_));
-  shown_ = true;
+  print_progress("\rtavelo-sim: t = %.3f s of %g s (%3.0f %%)", t, stop_,
+                 100.0 * (t - start_) / (stop_ - start_));
 }
 
 void ProgressLine::clear() {
-  if (shown_) print_err("\r\033[K");
-  shown_ = false;
+  if (enabled_) clear_progress();
 }

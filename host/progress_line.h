@@ -13,7 +13,7 @@ class ProgressLine {
   // The run has reached t (a step's end, or an output point inside a long step); the line is
   // redrawn at most ten times a second.
   void update(double t);
-  // Wipes the line, before anything else is printed.
+  // Wipes the line, before the summary. (Any other output wipes it first as well.)
   void clear();
 
  private:
@@ -25,5 +25,4 @@ class ProgressLine {
   double start_, stop_;
   Time begin_ = now();
   Time last_{};
-  bool shown_ = false;
 };

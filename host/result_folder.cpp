@@ -1,8 +1,10 @@
 #include "host/result_folder.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -48,14 +50,33 @@ std::string folder_of(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// "dsres.mat" in the folder (empty: the current one, from the root).
+std::string result_file_in(const std::string& directory) {
+  std::string folder = directory.empty() ? current_directory() : directory;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return (folder == "/" ? "" : folder) + "/" + ResultFileName;
+}
+
+// The folder from the root, without links: as the run will see it from inside.
+std::string absolute_folder(const std::string& directory) {
+  if (directory.empty()) return current_directory();
+  char resolved[PATH_MAX];
+  if (realpath(directory.c_str(), resolved) != nullptr) return resolved;
+  return directory[0] == '/' ? directory : current_directory() + "/" + directory;
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
 // The library creates or truncates "dsres.mat" when the model is initialised, and ends the
 // process when it cannot. The host finds out first, without creating or changing the file: an
 // existing one must open for writing (not a folder, not read-only), else the folder must take
 // a new file; for a symbolic link to a file yet to be made, the folder of the link's target.
 void check_result_file(const std::string& directory) {
-  std::string folder = directory.empty() ? current_directory() : directory;
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  const std::string path = (folder == "/" ? "" : folder) + "/" + ResultFileName;
+  const std::string path = result_file_in(directory);
   const int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd >= 0) {
     close(fd);
@@ -152,7 +173,20 @@ ResultFolder::ResultFolder(const std::string& directory) : directory_(directory)
     lock_.emplace(".", current_directory());
   else
     lock_.emplace(directory_, directory_);
+  lock_link_target();
   check_result_file(directory_);
+  path_ = absolute_folder(directory_);
+  path_ = (path_ == "/" ? "" : path_) + "/" + ResultFileName;
+}
+
+// Two folders whose "dsres.mat" lead to one file would have two runs write it: the folder the
+// link leads to is locked as well (a target in the result folder itself is locked already).
+void ResultFolder::lock_link_target() {
+  const std::string path = result_file_in(directory_);
+  const std::string target = final_link_target(path);
+  const std::string folder = folder_of(target);
+  if (target == path || same_file(folder, folder_of(path))) return;
+  targetLock_.emplace(folder, absolute_folder(folder) + " (where " + path + " leads)");
 }
 
 void ResultFolder::enter() {
@@ -162,15 +196,25 @@ void ResultFolder::enter() {
   before_ = stamp_of(ResultFileName);
 }
 
+void ResultFolder::note_result_file() {
+  const FileStamp now = stamp_of(ResultFileName);
+  if (written_since(before_, now)) made_ = now;
+}
+
 ResultRows ResultFolder::rows(long expected) const {
   ResultRows r;
-  r.written = written_since(before_, stamp_of(ResultFileName));
+  r.path = path_;
+  const FileStamp now = stamp_of(ResultFileName);
+  if (made_.exists) {
+    if (lock_->folder_removed())
+      r.removed = ResultRows::Removed::WithFolder;
+    else if (!now.exists)
+      r.removed = ResultRows::Removed::File;
+    else if (now.device != made_.device || now.inode != made_.inode)
+      r.removed = ResultRows::Removed::Replaced;
+  }
+  r.written = r.removed == ResultRows::Removed::No && written_since(before_, now);
   if (r.written) r.rows = result_rows(ResultFileName);
   r.expected = expected;
   return r;
-}
-
-std::string ResultFolder::result_path() const {
-  const std::string folder = current_directory();
-  return (folder == "/" ? "" : folder) + "/" + ResultFileName;
 }

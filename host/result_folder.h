@@ -33,32 +33,48 @@ std::optional<long> result_rows(const std::string& path);
 
 // The rows of the result file, when this run wrote one.
 struct ResultRows {
+  std::string path;  // the result file, from the root
   bool written = false;
+  // The file this run made was removed during the run: its rows are lost. Another file may
+  // have its name now, or the folder went with it.
+  enum class Removed { No, File, Replaced, WithFolder };
+  Removed removed = Removed::No;
   std::optional<long> rows;  // nothing when the file does not read as a result file
   long expected = 0;         // the fewest rows the run should have left in it
   // The rows the file lacks (a full disk, a file-size limit), counted when this run wrote it
   // and it reads as a result file.
   long missing() const { return written && rows && *rows < expected ? expected - *rows : 0; }
+  // Rows the run should have left are not in the file: the run failed.
+  bool lost() const { return removed != Removed::No || missing() > 0; }
 };
 
 class ResultFolder {
  public:
   // The folder (empty: the current one), made as mkdir -p makes it and locked until this
-  // object goes (after the model is freed and its rows read back); "dsres.mat" there must be
-  // one the model can create or replace. Throws HostError naming the path and the reason, or
-  // the other run that holds the folder.
+  // object goes (after the model is freed and its rows read back), with the folder of the
+  // target where "dsres.mat" is a symbolic link; "dsres.mat" must be one the model can create
+  // or replace. Throws HostError naming the path and the reason, or the other run that holds
+  // the folder.
   explicit ResultFolder(const std::string& directory);
   // The run works in the folder from now on.
   void enter();
-  // The rows of "dsres.mat" if the run wrote it since enter(), with the fewest it should hold.
+  // The model is initialised: the file it made then is the run's result file.
+  void note_result_file();
+  // The rows of "dsres.mat" if the run wrote it since enter(), with the fewest it should hold;
+  // whether the file noted was removed since.
   ResultRows rows(long expected) const;
-  // The file's path in the folder entered, from the root.
-  std::string result_path() const;
+  // The file's path, from the root, as it was when the folder was checked.
+  const std::string& result_path() const { return path_; }
 
  private:
+  void lock_link_target();
+
   std::string directory_;
+  std::string path_;
   std::optional<FolderLock> lock_;
+  std::optional<FolderLock> targetLock_;
   FileStamp before_;
+  FileStamp made_;  // the file noted at the initialisation; none where the run made none
 };
 
 std::string current_directory();

@@ -4,23 +4,37 @@
 
 namespace {
 
-constexpr int Interrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2};
+constexpr int Interrupts[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGALRM,
+                              SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF};
 
 // Writes that would kill the process fail instead.
 constexpr int Ignored[] = {SIGPIPE, SIGXFSZ};
 
+constexpr long long RepeatWindowNs = 100'000'000;  // 0.1 s
+
+// What ends the run: the first signal, or SIGPIPE for a closed console.
 volatile std::sig_atomic_t interruptSignal = 0;
 
+// The first signal that arrived and when. Only the handler uses them, and no handler runs
+// inside another: each blocks all of the signals.
+int firstSignal = 0;
+timespec firstArrival{};
+
 extern "C" void on_interrupt(int sig) {
-  if (interruptSignal != 0) {
-    struct sigaction byDefault = {};
-    byDefault.sa_handler = SIG_DFL;
-    sigemptyset(&byDefault.sa_mask);
-    sigaction(sig, &byDefault, nullptr);
-    raise(sig);  // blocked until the handler returns, then the default action
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);  // async-signal-safe
+  if (firstSignal == 0) {
+    firstSignal = sig;
+    firstArrival = now;
+    if (interruptSignal == 0) interruptSignal = sig;
     return;
   }
-  interruptSignal = sig;
+  if (repeats_first(firstSignal, firstArrival, sig, now)) return;
+  struct sigaction byDefault = {};
+  byDefault.sa_handler = SIG_DFL;
+  sigemptyset(&byDefault.sa_mask);
+  sigaction(sig, &byDefault, nullptr);
+  raise(sig);  // blocked until the handler returns, then the default action
 }
 
 sigset_t interrupt_set() {
@@ -38,9 +52,10 @@ void catch_interrupts() {
   action.sa_mask = interrupt_set();
   action.sa_flags = SA_RESTART;  // the model's reads and writes go on undisturbed
   for (int sig : Interrupts) {
+    // Asked first: a handler in place for a moment would catch a signal meant to be ignored.
     struct sigaction before = {};
-    sigaction(sig, &action, &before);
-    if (before.sa_handler == SIG_IGN) sigaction(sig, &before, nullptr);
+    if (sigaction(sig, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+      sigaction(sig, &action, nullptr);
   }
   struct sigaction ignore = {};
   ignore.sa_handler = SIG_IGN;
@@ -51,12 +66,19 @@ void catch_interrupts() {
 const volatile std::sig_atomic_t* interrupt_flag() { return &interruptSignal; }
 
 void interrupt_by_closed_pipe() {
-  // No signal may come between the test and the write: it would be taken for the second one.
+  // No signal may come between the test and the write: its number would be overwritten.
   const sigset_t interrupts = interrupt_set();
   sigset_t before;
   sigprocmask(SIG_BLOCK, &interrupts, &before);
   if (interruptSignal == 0) interruptSignal = SIGPIPE;
   sigprocmask(SIG_SETMASK, &before, nullptr);
+}
+
+bool repeats_first(int first, const timespec& firstAt, int sig, const timespec& now) noexcept {
+  if (sig != first) return false;
+  const long long since = (static_cast<long long>(now.tv_sec) - firstAt.tv_sec) * 1'000'000'000 +
+                          (now.tv_nsec - firstAt.tv_nsec);
+  return since < RepeatWindowNs;
 }
 
 const char* signal_name(int sig) {
@@ -68,6 +90,9 @@ const char* signal_name(int sig) {
     case SIGALRM: return "SIGALRM";
     case SIGUSR1: return "SIGUSR1";
     case SIGUSR2: return "SIGUSR2";
+    case SIGXCPU: return "SIGXCPU";
+    case SIGVTALRM: return "SIGVTALRM";
+    case SIGPROF: return "SIGPROF";
     case SIGPIPE: return "SIGPIPE";
     default: return "a signal";
   }

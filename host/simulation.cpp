@@ -150,6 +150,7 @@ class Run {
     for (const ResolvedAssignment& a : assignments_) fmu_.set_value(a);
     fmiEventInfo info{};
     fmu_.initialize(s_.tolerance, info);
+    if (s_.initialized) s_.initialized();
     return settle_events(info, s_.start);
   }
 

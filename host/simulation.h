@@ -22,6 +22,8 @@ struct SimulationSettings {
   // A signal handler's flag: once it holds a signal's number the run ends after the step it
   // is in, as at the stop time (the model terminated and freed), and says so in its summary.
   const volatile std::sig_atomic_t* interrupt = nullptr;
+  // Called once the model is initialised (when it has made its result file).
+  std::function<void()> initialized;
 };
 
 struct SimulationSummary {

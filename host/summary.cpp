@@ -12,8 +12,21 @@ namespace {
 // The library leaves out the rows that do not fit and goes on.
 constexpr const char* LostRowsCause = "the disk is full or a file-size limit was reached";
 
+// How the result file was removed during the run.
+const char* removal_text(const ResultRows& r) {
+  switch (r.removed) {
+    case ResultRows::Removed::WithFolder: return "was removed during the run, with its folder";
+    case ResultRows::Removed::Replaced:
+      return "was removed during the run (another file has its name now)";
+    default: return "was removed during the run";
+  }
+}
+
 void print_result_rows(const ResultRows& r) {
-  if (!r.written)
+  if (r.removed != ResultRows::Removed::No)
+    print_out("  result rows       none counted (%s %s: its rows are lost)\n", ResultFileName,
+              removal_text(r));
+  else if (!r.written)
     print_out("  result rows       none counted (no %s written by this run)\n", ResultFileName);
   else if (!r.rows)
     print_out("  result rows       none counted (%s holds no readable data_2)\n",
@@ -23,6 +36,12 @@ void print_result_rows(const ResultRows& r) {
   if (r.missing() > 0)
     print_out("  rows missing      %ld of at least %ld (%s)\n", r.missing(), r.expected,
               LostRowsCause);
+}
+
+// The result folder, also where it is gone.
+std::string folder_of_result(const ResultRows& r) {
+  const size_t slash = r.path.rfind('/');
+  return slash == 0 ? "/" : r.path.substr(0, slash);
 }
 
 void print_final_states(const SimulationSummary& summary) {
@@ -60,7 +79,7 @@ void print_summary(const std::string& fmuPath, const SimulationSettings& s,
     print_out("  warnings          %ld calls returned fmiWarning, the first %s\n",
               summary.warnings, summary.firstWarning.c_str());
   print_out("  wall time         %.3f s\n", wallTime);
-  print_out("  result in         %s\n", current_directory().c_str());
+  print_out("  result in         %s\n", folder_of_result(rows).c_str());
 }
 
 void print_warnings(const SimulationSummary& summary) {
@@ -70,10 +89,14 @@ void print_warnings(const SimulationSummary& summary) {
             summary.warnings, summary.firstWarning.c_str());
 }
 
-void print_lost_rows(const ResultRows& rows, const std::string& path) {
-  if (rows.missing() == 0) return;
+void print_lost_rows(const ResultRows& rows) {
+  if (!rows.lost()) return;
   flush_out();
-  print_err("tavelo-sim: %s holds %ld of the %ld rows of the run's start and output points, "
-            "%ld missing: %s\n",
-            path.c_str(), *rows.rows, rows.expected, rows.missing(), LostRowsCause);
+  if (rows.removed != ResultRows::Removed::No)
+    print_err("tavelo-sim: the result file %s %s: its rows are lost\n", rows.path.c_str(),
+              removal_text(rows));
+  else
+    print_err("tavelo-sim: %s holds %ld of at least %ld rows of the run's start and output "
+              "points, %ld missing: %s\n",
+              rows.path.c_str(), *rows.rows, rows.expected, rows.missing(), LostRowsCause);
 }

@@ -13,5 +13,6 @@ void print_summary(const std::string& fmuPath, const SimulationSettings& s,
 // A run with warnings ends well, but not unnoticed: one line, also with --quiet.
 void print_warnings(const SimulationSummary& summary);
 
-// Rows the result file lacks fail the run: one line, also with --quiet.
-void print_lost_rows(const ResultRows& rows, const std::string& path);
+// Rows the result file lacks, or a result file removed during the run, fail the run: one
+// line, also with --quiet.
+void print_lost_rows(const ResultRows& rows);

@@ -5,6 +5,8 @@ bad command lines and broken FMUs, and the host's event handling on a small test
 Environment: TAVELO_SIM, TAVELO_FMU, TEST_FMU (the test model), PLOT_SCRIPT, TAVELO_TEST_TMP.
 """
 import contextlib
+import ctypes
+import fcntl
 import io
 import math
 import os
@@ -12,12 +14,14 @@ import pty
 import random
 import re
 import resource
+import select
 import shutil
 import signal
 import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 import unittest
 import warnings
@@ -373,17 +377,29 @@ def signals_caught(pid):
     return {n for n in range(1, 65) if mask >> (n - 1) & 1}
 
 
+def signal_pending(pid, sig):
+    """Whether a signal sent to the process awaits its delivery, from /proc."""
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            mask = int(re.search(r"^ShdPnd:\s*([0-9a-f]+)$", f.read(), re.MULTILINE).group(1), 16)
+    except (OSError, AttributeError):
+        return False
+    return bool(mask >> (sig - 1) & 1)
+
+
 # The signals that end a run early and cleanly.
 INTERRUPTS = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGALRM,
-              signal.SIGUSR1, signal.SIGUSR2]
+              signal.SIGUSR1, signal.SIGUSR2, signal.SIGXCPU, signal.SIGVTALRM, signal.SIGPROF]
 
 
 class Interrupts(unittest.TestCase):
-    """SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1 and SIGUSR2 end a run after the step
-    it is in: the model is terminated and freed, so its result file is whole; the summary says
-    where and counts the file's rows; the exit status is 128 + the signal's number. A second
-    signal ends the run at once; one ignored at the start stays ignored. A console that is a
-    closed pipe ends the run the same way; a file-size limit kills no run."""
+    """SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM and
+    SIGPROF end a run after the step it is in: the model is terminated and freed, so its result
+    file is whole; the summary says where and counts the file's rows; the exit status is 128 +
+    the signal's number. A second signal ends the run at once, but the same one delivered twice
+    at once (timeout, a closed terminal) is one request; one ignored at the start stays ignored.
+    A console that is a closed pipe ends the run the same way; a file-size limit kills no
+    run."""
 
     @classmethod
     def setUpClass(cls):
@@ -497,6 +513,105 @@ class Interrupts(unittest.TestCase):
             out, _ = child.communicate(timeout=60)
             self.assertEqual(child.returncode, -signal.SIGTERM)
             self.assertEqual(out, "")
+
+    def assert_ended_by(self, sig, returncode, out, err, run_dir):
+        """The run ended cleanly on sig: its status, its summary, a whole file of the summary's
+        rows."""
+        self.assertEqual((returncode, err), (128 + sig, ""), out)
+        self.assertRegex(out.splitlines()[0] if out else "",
+                         rf"(simulated from 0 s to [0-9.e+-]+ s, interrupted by {sig.name} "
+                         rf"\(stop time 100000 s\)|interrupted by {sig.name} before the "
+                         rf"simulation started)$")
+        rows = summary_rows(out)
+        path = os.path.join(run_dir, "dsres.mat")
+        if rows is None:
+            self.assertFalse(os.path.exists(path), out)
+        else:
+            self.assertEqual(load_strictly(path)["data_2"].shape, (108, rows))
+
+    def test_a_signal_delivered_twice_at_once_is_one_request(self):
+        # timeout signals the run, then its process group: the run again. The second delivery,
+        # microseconds to milliseconds after the first, asks for the same end; so it does when
+        # the test sends the signal again as soon as the first is delivered (sent before, it
+        # would be merged with the first). A soft CPU-time limit raises SIGXCPU, again after
+        # each further second of CPU time: the run ends before that.
+        cases = [("timeout", signal.SIGHUP), ("timeout", signal.SIGTERM),
+                 ("twice", signal.SIGINT), ("twice", signal.SIGHUP), ("twice", signal.SIGTERM),
+                 ("a soft CPU-time limit of 1 s", signal.SIGXCPU)]
+        for how, sig in cases:
+            with self.subTest(how, signal=sig.name), scratch() as d:
+                if how == "twice":
+                    child, run_dir, tmp = self.start_long_run(d)
+                    time.sleep(0.3 * self.random.random())
+                    os.kill(child.pid, sig)
+                    while signal_pending(child.pid, sig):
+                        pass
+                    os.kill(child.pid, sig)
+                else:
+                    tmp, run_dir = os.path.join(d, "tmp"), os.path.join(d, "run")
+                    os.mkdir(tmp)
+                    os.mkdir(run_dir)
+                    command = [SIM, "--stop", "100000", FMU]
+                    hard = resource.getrlimit(resource.RLIMIT_CPU)[1]
+                    cpu_limit = None
+                    if how == "timeout":  # late enough for the run to have its handlers
+                        delay = 0.5 + 0.5 * self.random.random()
+                        command = ["timeout", "--preserve-status", "-s", sig.name,
+                                   f"{delay:.3f}"] + command
+                    else:
+                        cpu_limit = lambda: resource.setrlimit(resource.RLIMIT_CPU, (1, hard))
+                    child = subprocess.Popen(command, cwd=run_dir, env=dict(os.environ, TMPDIR=tmp),
+                                             stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                             text=True, preexec_fn=cpu_limit)
+                    self.addCleanup(lambda: child.poll() is not None or child.kill())
+                out, err = child.communicate(timeout=120)
+                self.assert_ended_by(sig, child.returncode, out, err, run_dir)
+                self.assertEqual(os.listdir(tmp), [])
+
+    def test_a_closed_terminal_ends_the_run_with_sighup(self):
+        # An interactive bash on a terminal runs the command as its foreground job, the
+        # summary into a file, the standard error stream on the terminal. The terminal goes
+        # (its master is closed): bash gets SIGHUP, sends SIGHUP to its jobs and exits, and the
+        # kernel sends SIGHUP and SIGCONT to the foreground job. The test
+        # adopts the run orphaned by bash's exit (a child subreaper) to learn its status.
+        libc = ctypes.CDLL(None, use_errno=True)
+        PR_SET_CHILD_SUBREAPER = 36
+        self.assertEqual(libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0), 0)
+        self.addCleanup(libc.prctl, PR_SET_CHILD_SUBREAPER, 0, 0, 0, 0)
+        for attempt in range(3):
+            with self.subTest(attempt=attempt), scratch() as d:
+                master, slave = pty.openpty()
+                shell = subprocess.Popen(
+                    ["bash", "--norc", "--noprofile", "-i"], cwd=d, stdin=slave, stdout=slave,
+                    stderr=slave, start_new_session=True,
+                    preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0),
+                    env=dict(os.environ, HISTFILE="", PS1="$ "))
+                os.close(slave)
+                self.addCleanup(lambda: shell.poll() is not None or shell.kill())
+                os.write(master, f"'{SIM}' --stop 100000 '{FMU}' >out.txt\n".encode())
+                pid = self.foreground_job(shell, master)
+                time.sleep(0.3 * self.random.random())
+                os.close(master)
+                shell.wait(timeout=60)
+                _, status = os.waitpid(pid, 0)
+                with open(os.path.join(d, "out.txt")) as out:
+                    self.assert_ended_by(signal.SIGHUP, os.waitstatus_to_exitcode(status),
+                                         out.read(), "", d)
+
+    def foreground_job(self, shell, master):
+        """The pid of the shell's job, once it has its handlers; the terminal read meanwhile."""
+        deadline = time.monotonic() + 60.0
+        while True:
+            self.assertLess(time.monotonic(), deadline, "the shell runs no tavelo-sim")
+            if select.select([master], [], [], 0.001)[0]:
+                os.read(master, 4096)
+            try:
+                with open(f"/proc/{shell.pid}/task/{shell.pid}/children") as f:
+                    children = [int(pid) for pid in f.read().split()]
+            except OSError:
+                children = []
+            if children and set(INTERRUPTS) <= signals_caught(children[0]):
+                return children[0]
 
     def test_a_signal_ignored_at_the_start_stays_ignored(self):
         # The test model at rest: one long step, some seconds of output points. The signal
@@ -1054,6 +1169,47 @@ class Console(unittest.TestCase):
         self.assertGreater(inside[-1], 40000.0, shown)
         self.assertTrue(shown.endswith(b"\r\x1b[K"), shown)
 
+    def test_other_output_wipes_the_progress_line_first(self):
+        # --log on a terminal, with a description that claims 3 of the pendulum's 4 states:
+        # every call that passes states warns, and each warning is printed between the redraws
+        # of the progress line. The line is wiped before it ("\r\x1b[K"): a carriage return
+        # follows the line every time, never a message. Three lines shown, the run is
+        # interrupted.
+        master, slave = pty.openpty()
+        with scratch() as d:
+            fmu = os.path.join(d, "Three.fmu")
+            rewrite_fmu(FMU, fmu, description=lambda x: x.replace(
+                'numberOfContinuousStates="4"', 'numberOfContinuousStates="3"'))
+            child = subprocess.Popen([SIM, "--log", "--stop", "100000", fmu], cwd=d,
+                                     stdout=subprocess.PIPE, stderr=slave, text=True)
+            self.addCleanup(lambda: child.poll() is not None or child.kill())
+            os.close(slave)
+            progress = re.compile(rb"\rtavelo-sim: t = [0-9.]+ s of 100000 s \( *\d+ %\)")
+            shown = bytearray()
+            lines = 0
+            interrupted = False
+            while True:
+                try:
+                    chunk = os.read(master, 65536)
+                except OSError:  # the terminal's last writer is gone
+                    break
+                if not chunk:
+                    break
+                lines += len(progress.findall(bytes(shown[-100:]) + chunk)) - len(
+                    progress.findall(bytes(shown[-100:])))
+                shown += chunk
+                if lines >= 3 and not interrupted:
+                    child.send_signal(signal.SIGINT)
+                    interrupted = True
+            os.close(master)
+            out, _ = child.communicate(timeout=60)
+        self.assertEqual(child.returncode, 130, out)
+        after = [m.group(1) for m in re.finditer(progress.pattern + rb"(.?)", bytes(shown),
+                                                 re.DOTALL)]
+        self.assertGreaterEqual(len(after), 3)
+        self.assertEqual(set(after), {b"\r"}, after)
+        self.assertRegex(bytes(shown), progress.pattern + rb"\r\x1b\[K\[fmiWarning\] ")
+
 
 def rewrite_fmu(source, target, description=None, binary_name=None, binary=None,
                 drop_description=False, compression=zipfile.ZIP_STORED, damage=None):
@@ -1530,6 +1686,42 @@ class ResultFolderLock(unittest.TestCase):
             self.assertTrue(np.all(np.diff(time_column) > 0), time_column)
             self.assertEqual(os.listdir(folder), ["dsres.mat"])
 
+    def test_result_files_that_lead_to_one_folder(self):
+        # The first run's "dsres.mat" is a link to c/result.mat: it writes in c, which it holds
+        # as well. A run whose "dsres.mat" leads into c, or into the first run's folder, or a
+        # run in c, exits 1 before it loads the library; a link within its own folder runs.
+        with scratch() as d:
+            for folder, target in [("a", "../c/result.mat"), ("b", "../c/result.mat"),
+                                   ("via_a", "../a/dsres.mat"), ("into_a", "../a/other.mat"),
+                                   ("own", "result.mat")]:
+                os.mkdir(os.path.join(d, folder))
+                os.symlink(target, os.path.join(d, folder, "dsres.mat"))
+            os.mkdir(os.path.join(d, "c"))
+            first = self.start_holder(d, "a")
+            deadline = time.monotonic() + 60.0
+            while flock_holder(os.path.join(d, "c")) != first.pid:
+                self.assertLess(time.monotonic(), deadline, "the run holds not its link's folder")
+                time.sleep(0.001)
+            no_tmp = os.path.join(d, "missing")
+            real = os.path.realpath(d)
+            cases = [("b", f"{real}/c (where b/dsres.mat leads)"),
+                     ("via_a", f"{real}/c (where via_a/dsres.mat leads)"),
+                     ("into_a", f"{real}/a (where into_a/dsres.mat leads)"),
+                     ("c", "c")]
+            for folder, name in cases:
+                with self.subTest(folder=folder):
+                    done = run(["--stop", "0.01", "--result-dir", folder, FMU], d, tmpdir=no_tmp)
+                    self.assertEqual((done.returncode, done.stdout, done.stderr), (
+                        1, "", f"tavelo-sim: the result directory {name} is in use by another "
+                               f"run (pid {first.pid})\n"))
+            done = run(["--quiet", "--stop", "0.01", "--result-dir", "own", FMU], d)
+            self.assertEqual((done.returncode, done.stderr), (0, ""))
+            self.assertGreaterEqual(
+                load_strictly(os.path.join(d, "own", "result.mat"))["data_2"].shape[1], 11)
+            first.send_signal(signal.SIGINT)
+            first.communicate(timeout=60)
+            self.assertEqual(first.returncode, 130)
+
     def test_the_lock_dies_with_its_process(self):
         with scratch() as d:
             first = self.start_holder(d, "run")
@@ -1618,9 +1810,9 @@ class LostRows(unittest.TestCase):
                         done = self.run_limited(d, limit, *quiet)
                         missing = max(0, e - held)
                         self.assertEqual(load_strictly(path)["data_2"].shape[1], held)
-                        line = (f"tavelo-sim: {path} holds {held} of the {e} rows of the "
-                                f"run's start and output points, {missing} missing: the disk "
-                                f"is full or a file-size limit was reached\n")
+                        line = (f"tavelo-sim: {path} holds {held} of at least {e} rows of "
+                                f"the run's start and output points, {missing} missing: the "
+                                f"disk is full or a file-size limit was reached\n")
                         self.assertEqual((done.returncode, done.stderr),
                                          (1, line) if missing else (0, ""))
                         if quiet:
@@ -1630,6 +1822,76 @@ class LostRows(unittest.TestCase):
                         missing_line = (f"  rows missing      {missing} of at least {e} (the "
                                         f"disk is full or a file-size limit was reached)\n")
                         self.assertEqual(missing_line in done.stdout, missing > 0, done.stdout)
+
+    def test_a_result_file_removed_during_the_run(self):
+        # The library keeps writing the removed file it holds open, and the run goes on; its
+        # rows are lost with the file. The removal comes once the run is well past its
+        # initialisation (a hundred rows), then the run is interrupted or goes to its end
+        # (stopped for the removal).
+        def remove_file(out):
+            os.remove(os.path.join(out, "dsres.mat"))
+
+        def remove_folder(out):
+            shutil.rmtree(out)
+
+        def replace_file(out):
+            remove_file(out)
+            with open(os.path.join(out, "dsres.mat"), "w") as f:
+                f.write("another file")
+
+        cases = [(remove_folder, "interrupted", [], ", with its folder"),
+                 (remove_folder, "interrupted", ["--quiet"], ", with its folder"),
+                 (remove_file, "ends", [], ""),
+                 (remove_file, "ends", ["--quiet"], ""),
+                 (replace_file, "interrupted", [], " (another file has its name now)")]
+        for remove, end, quiet, how in cases:
+            with self.subTest(remove.__name__, end=end, quiet=quiet), scratch() as d:
+                stop = "100000" if end == "interrupted" else "60"
+                child = subprocess.Popen([SIM, *quiet, "--stop", stop, "--result-dir", "out",
+                                          FMU], cwd=d, stdout=subprocess.PIPE,
+                                         stderr=subprocess.PIPE, text=True)
+                self.addCleanup(lambda: child.poll() is not None or child.kill())
+                out = os.path.join(d, "out")
+                deadline = time.monotonic() + 60.0
+                while not (os.path.exists(os.path.join(out, "dsres.mat")) and os.path.getsize(
+                        os.path.join(out, "dsres.mat")) >= self.header + 100 * self.row):
+                    self.assertIsNone(child.poll(), "the run ended before its file grew")
+                    self.assertLess(time.monotonic(), deadline, "the run's file does not grow")
+                    time.sleep(0.001)
+                if end == "ends":  # no end before the removal
+                    child.send_signal(signal.SIGSTOP)
+                remove(out)
+                child.send_signal(signal.SIGCONT if end == "ends" else signal.SIGINT)
+                printed, err = child.communicate(timeout=120)
+                path = os.path.join(os.path.realpath(d), "out", "dsres.mat")
+                self.assertEqual((child.returncode, err), (1, (
+                    f"tavelo-sim: the result file {path} was removed during the run{how}: its "
+                    f"rows are lost\n")))
+                if quiet:
+                    self.assertEqual(printed, "")
+                    continue
+                self.assertEqual(" interrupted by SIGINT " in printed.splitlines()[0],
+                                 end == "interrupted", printed)
+                self.assertIn(f"\n  result rows       none counted (dsres.mat was removed "
+                              f"during the run{how}: its rows are lost)\n", printed)
+                self.assertIn(f"\n  result in         {os.path.dirname(path)}\n", printed)
+
+    def test_an_earlier_result_file_removed_during_a_run_that_writes_none(self):
+        # The test model writes no "dsres.mat": the one of an earlier run is none of this
+        # run's, and its removal loses none of its rows.
+        with scratch() as d:
+            with open(os.path.join(d, "dsres.mat"), "w") as f:
+                f.write("an earlier result")
+            child = subprocess.Popen([SIM, "--set", "frozen=true", "--stop", "20000", TEST_FMU],
+                                     cwd=d, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     text=True)
+            self.addCleanup(lambda: child.poll() is not None or child.kill())
+            time.sleep(0.5)
+            os.remove(os.path.join(d, "dsres.mat"))
+            printed, err = child.communicate(timeout=300)
+            self.assertEqual((child.returncode, err), (0, ""))
+            self.assertIn("\n  result rows       none counted (no dsres.mat written by this "
+                          "run)\n", printed)
 
     def test_the_library_ends_the_process_when_the_file_does_not_open(self):
         # Every write fails at once: the library cannot write the file's header, says so and
