@@ -3,6 +3,7 @@
 // assignments, checked against the description; the result folder; the library; the run; the
 // summary.
 #include <chrono>
+#include <functional>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -74,8 +75,9 @@ int run(const Options& o) {
   const SimulationSummary summary = [&] {
     const ModelExitNote exitNote(folder.result_path());
     ProgressLine progress(!o.quiet, settings.start, settings.stop);
-    return simulate(library.functions(), description, assignments, settings,
-                    [&](double t) { progress.update(t); });
+    std::function<void(double)> reached;
+    if (progress.enabled()) reached = [&](double t) { progress.update(t); };
+    return simulate(library.functions(), description, assignments, settings, reached);
   }();
   const ResultRows rows = folder.rows(expected_rows(summary));
   if (!o.quiet)

@@ -15,6 +15,8 @@ class ProgressLine {
   void update(double t);
   // Wipes the line, before the summary. (Any other output wipes it first as well.)
   void clear();
+  // Whether the line is shown at all: otherwise the run need not report where it is.
+  bool enabled() const { return enabled_; }
 
  private:
   using Time = std::chrono::nanoseconds;
