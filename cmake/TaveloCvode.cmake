@@ -6,13 +6,8 @@
 # where it is installed its headers and libraries are not used.
 #
 # Gives SUNDIALS_INCLUDE_DIR and TAVELO_SUNDIALS_LIBRARIES.
-if(DEFINED ENV{XDG_CACHE_HOME} AND NOT "$ENV{XDG_CACHE_HOME}" STREQUAL "")
-  set(_tavelo_cache_home $ENV{XDG_CACHE_HOME})
-elseif(DEFINED ENV{HOME} AND NOT "$ENV{HOME}" STREQUAL "")
-  set(_tavelo_cache_home $ENV{HOME}/.cache)
-else()
-  set(_tavelo_cache_home ${CMAKE_BINARY_DIR})
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/TaveloCacheHome.cmake)
+tavelo_cache_home(_tavelo_cache_home)
 set(TAVELO_CVODE_CACHE ${_tavelo_cache_home}/tavelo-cvode CACHE PATH
   "Where the headers of the installed CVODE runtime are unpacked (once per version)")
 

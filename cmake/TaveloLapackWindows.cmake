@@ -3,13 +3,8 @@
 # toolchain of this build, into a cache outside the source and build trees, so each Windows
 # target is built once per machine. Both archives, and the Fortran runtime archive the routines
 # need, are linked statically into the DLL.
-if(DEFINED ENV{XDG_CACHE_HOME} AND NOT "$ENV{XDG_CACHE_HOME}" STREQUAL "")
-  set(_tavelo_cache_home $ENV{XDG_CACHE_HOME})
-elseif(DEFINED ENV{HOME} AND NOT "$ENV{HOME}" STREQUAL "")
-  set(_tavelo_cache_home $ENV{HOME}/.cache)
-else()
-  set(_tavelo_cache_home ${CMAKE_BINARY_DIR})
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/TaveloCacheHome.cmake)
+tavelo_cache_home(_tavelo_cache_home)
 set(TAVELO_LAPACK_CACHE ${_tavelo_cache_home}/tavelo-lapack CACHE PATH
   "Where the Windows builds of LAPACK and BLAS are fetched and built (once per target)")
 if(NOT TAVELO_MINGW_TRIPLET)

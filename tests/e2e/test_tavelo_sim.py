@@ -463,14 +463,19 @@ class Interrupts(unittest.TestCase):
                         self.assertLessEqual(float(data[0, -1]), end + 2e-5, out)
                     self.assertEqual(os.listdir(tmp), [])
 
+    def wait_for_result_file(self, run_dir):
+        """The run's "dsres.mat", once it has one, a little into the run."""
+        path = os.path.join(run_dir, "dsres.mat")
+        deadline = time.monotonic() + 10.0
+        while not os.path.exists(path) and time.monotonic() < deadline:
+            time.sleep(0.001)
+        time.sleep(0.1)  # into the run, past the initialisation
+        return path
+
     def test_quiet_prints_no_summary(self):
         with scratch() as d:
             child, run_dir, _ = self.start_long_run(d, "--quiet")
-            path = os.path.join(run_dir, "dsres.mat")
-            deadline = time.monotonic() + 10.0
-            while not os.path.exists(path) and time.monotonic() < deadline:
-                time.sleep(0.001)
-            time.sleep(0.1)  # into the run, past the initialisation
+            path = self.wait_for_result_file(run_dir)
             child.send_signal(signal.SIGINT)
             out, err = child.communicate(timeout=60)
             self.assertEqual((child.returncode, out, err), (130, "", ""))
@@ -481,11 +486,7 @@ class Interrupts(unittest.TestCase):
         # process it starts, holds no descriptor of it (libzip's copy has no close-on-exec).
         with scratch() as d:
             child, run_dir, _ = self.start_long_run(d, "--quiet")
-            path = os.path.join(run_dir, "dsres.mat")
-            deadline = time.monotonic() + 10.0
-            while not os.path.exists(path) and time.monotonic() < deadline:
-                time.sleep(0.001)
-            time.sleep(0.1)  # into the run, past the initialisation
+            path = self.wait_for_result_file(run_dir)
             fmu, result = os.stat(FMU), os.stat(path)
             open_files = set()
             for fd in os.listdir(f"/proc/{child.pid}/fd"):
