@@ -3,8 +3,8 @@
 // assignments, checked against the description; the result folder; the library; the run; the
 // summary.
 #include <chrono>
-#include <functional>
 #include <cstdio>
+#include <functional>
 #include <new>
 #include <string>
 #include <vector>
