@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "host/errors.h"
+#include "host/numbers.h"
 
 namespace {
 

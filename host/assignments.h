@@ -1,10 +1,16 @@
 // The --set assignments, resolved against the model description before the library is loaded.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "host/model_description.h"
-#include "host/options.h"
+
+// One --set name=value, as given.
+struct Assignment {
+  std::string name;
+  std::string value;
+};
 
 // An assignment resolved: the reference to set and the value, the alias's sign already applied.
 struct ResolvedAssignment {

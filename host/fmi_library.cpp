@@ -70,14 +70,3 @@ void FmiLibrary::check_version() const {
               "\", not standard32";
   if (!problem.empty()) throw HostError(name_ + " reports " + problem);
 }
-
-const char* status_name(fmiStatus status) {
-  switch (status) {
-    case fmiOK: return "fmiOK";
-    case fmiWarning: return "fmiWarning";
-    case fmiDiscard: return "fmiDiscard";
-    case fmiError: return "fmiError";
-    case fmiFatal: return "fmiFatal";
-  }
-  return "unknown status";
-}

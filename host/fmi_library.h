@@ -36,5 +36,3 @@ class FmiLibrary {
   FmiFunctions functions_;
   void* handle_ = nullptr;
 };
-
-const char* status_name(fmiStatus status);

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "host/errors.h"
-#include "host/time_texts.h"
+#include "host/numbers.h"
 
 // The calls made through the status check, with their names, and whether they are made at a
 // point of the integration (the failure then says when, and a discard is the integrator's to
@@ -85,7 +85,7 @@ fmiStatus FmuInstance::check(Call call, fmiStatus status, const char* context) n
 }
 
 void FmuInstance::required(Call call, fmiStatus status, const char* context) {
-  if (checked(call, status, context) != fmiOK) fail_call();
+  if (checked(call, status, context) != fmiOK) fail(Report::FailedCall);
 }
 
 void FmuInstance::instantiate() {
@@ -93,7 +93,10 @@ void FmuInstance::instantiate() {
   c_ = fmi_.InstantiateModel(description_.modelIdentifier.c_str(), description_.guid.c_str(),
                              callbacks, fmiTrue);
   CallMessages said = take_call_messages();
-  if (c_ == nullptr) end_run("the model could not be instantiated", &said);
+  if (c_ != nullptr) return;
+  failure_ = "the model could not be instantiated";
+  failureMessages_ = std::move(said);
+  fail(Report::FailedCall);
 }
 
 fmiStatus FmuInstance::time_call(Call call, double t) noexcept {
@@ -104,7 +107,7 @@ fmiStatus FmuInstance::time_call(Call call, double t) noexcept {
 fmiStatus FmuInstance::set_time(double t) noexcept { return time_call(Call::SetTime, t); }
 
 void FmuInstance::set_start_time(double t) {
-  if (time_call(Call::SetStartTime, t) != fmiOK) fail_call();
+  if (time_call(Call::SetStartTime, t) != fmiOK) fail(Report::FailedCall);
 }
 
 fmiStatus FmuInstance::set_states(const double* x) noexcept {
@@ -187,38 +190,28 @@ void FmuInstance::release() noexcept {
   drop_call_messages();
 }
 
-void FmuInstance::fail_call() const {
-  if (!failure_.empty()) end_run(failure_, &failureMessages_);
-  end_run(lastDiscardCall_.empty() ? "a call of the model failed" : lastDiscardCall_,
-          &lastDiscard_);
-}
-
-void FmuInstance::fail_after_discards(const std::string& what) const {
-  end_run(what, &lastDiscard_);
-}
-
-void FmuInstance::fail(const std::string& what) const { end_run(what, nullptr); }
-
-void FmuInstance::fail_elsewhere(const std::string& what) const { end_with_warnings(what); }
-
-// The host's line about the failure; without --log the messages of fmiError and fmiFatal
-// follow it as a host without debug logging would see them, then the model's other lines.
-void FmuInstance::end_run(const std::string& what, const CallMessages* messages) const {
-  std::string text = what;
-  if (!printing_model_messages()) {
-    if (messages == nullptr) {
+// Without --log the messages of fmiError and fmiFatal follow the host's line as a host without
+// debug logging would see them, then the model's other lines.
+void FmuInstance::fail(Report report, const std::string& why) const {
+  std::string text = why;
+  const CallMessages* said = nullptr;
+  if (report == Report::FailedCall) {
+    const bool failedCall = !failure_.empty();
+    text = failedCall                  ? failure_
+           : lastDiscardCall_.empty() ? "a call of the model failed"
+                                      : lastDiscardCall_;
+    said = failedCall ? &failureMessages_ : &lastDiscard_;
+  }
+  if (report == Report::LastDiscard) said = &lastDiscard_;
+  if (report != Report::HostOnly && !printing_model_messages()) {
+    if (said == nullptr) {
       text += " (--log shows the model's messages)";
     } else {
-      if (const std::string errors = error_messages(*messages); !errors.empty())
+      if (const std::string errors = error_messages(*said); !errors.empty())
         text += ": " + errors;
-      text += report_lines(*messages);
+      text += report_lines(*said);
     }
   }
-  end_with_warnings(std::move(text));
-}
-
-// The message of a run that ends, with the calls that warned before it.
-void FmuInstance::end_with_warnings(std::string text) const {
   if (warnings_ > 0)
     text += "\n  before it " + std::to_string(warnings_) + " calls returned fmiWarning, the first " +
             firstWarning_;

@@ -57,15 +57,18 @@ class FmuInstance {
 
   // A call at a point failed (not by a discard).
   bool failed() const { return !failure_.empty(); }
-  // Ends the run with the failed call, else with the last discarded one.
-  [[noreturn]] void fail_call() const;
-  // Ends the run for a reason of the host's: with the model's report of the last discarded
-  // evaluation, or without one.
-  [[noreturn]] void fail_after_discards(const std::string& what) const;
-  [[noreturn]] void fail(const std::string& what) const;
-  // Ends the run for a failure that is no call's of the model (the integrator's own): no
-  // pointer to the model's messages, only the warnings before it.
-  [[noreturn]] void fail_elsewhere(const std::string& what) const;
+
+  // What the report of a failure shows of the model after the host's line.
+  enum class Report {
+    FailedCall,   // the line is the call that failed, else the last discarded one: what the
+                  // model said in it follows
+    LastDiscard,  // the host's reason; what the model said in its last discarded evaluation
+    LogHint,      // the host's reason; the model's messages are for --log to show
+    HostOnly,     // the host's reason alone: no call of the model failed (the integrator's own)
+  };
+  // Ends the run: one message (HostError), the report the host's line, the model's messages
+  // where the report has them and --log has not shown them, and the calls that warned before.
+  [[noreturn]] void fail(Report report, const std::string& why = {}) const;
 
  private:
   enum class Call;
@@ -77,8 +80,6 @@ class FmuInstance {
   void required(Call call, fmiStatus status, const char* context = "");
   fmiStatus time_call(Call call, double t) noexcept;
   fmiStatus terminate_call() noexcept;
-  [[noreturn]] void end_run(const std::string& what, const CallMessages* messages) const;
-  [[noreturn]] void end_with_warnings(std::string text) const;
 
   const FmiFunctions& fmi_;
   const ModelDescription& description_;

@@ -1,12 +1,8 @@
 #include "host/integrator.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <limits>
 
 #include <cvode/cvode.h>
 #include <cvode/cvode_ls.h>
@@ -17,10 +13,14 @@
 #include <sunlinsol/sunlinsol_dense.h>
 #include <sunmatrix/sunmatrix_dense.h>
 
-#include "host/cgroup_memory.h"
 #include "host/console.h"
 #include "host/errors.h"
-#include "host/time_texts.h"
+#include "host/numbers.h"
+
+// A relative tolerance is accepted from CVODE's unit roundoff: below it CVODE refuses a step
+// whose states cannot be held to the tolerance (CV_TOO_MUCH_ACC), since the unit roundoff times
+// the states' weighted norm must stay below 1.
+static_assert(SUN_UNIT_ROUNDOFF == SmallestTolerance);
 
 namespace {
 
@@ -86,13 +86,6 @@ void cvode_messages(int code, const char* module, const char* function, char* me
   }
 }
 
-// Bytes as the messages give them: "25.6 GB".
-std::string gigabytes(double bytes) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%.3g GB", bytes / 1e9);
-  return text;
-}
-
 N_Vector new_vector(sunindextype n, SUNContext context, const char* what) {
   N_Vector v = N_VNew_Serial(n, context);
   if (v == nullptr)
@@ -120,50 +113,6 @@ Integrator::Integrator(size_t states, size_t indicators, Equations equations)
 }
 
 Integrator::~Integrator() = default;
-
-double Integrator::memory_needed(size_t states, size_t indicators) {
-  constexpr double DenseMatrices = 2;  // the Jacobian and the linear solver's saved copy
-  // CVODE's history of order 5 and its work vectors, the linear solver's vectors and pivots,
-  // the host's own copies.
-  constexpr double StateVectors = 40;
-  // CVODE's values at both ends of the root search, the root's, its flags; the host's copy.
-  constexpr double IndicatorArrays = 8;
-  const double n = static_cast<double>(states);
-  const double nz = static_cast<double>(indicators);
-  return DenseMatrices * 8.0 * n * (n + 1.0) + StateVectors * 8.0 * n + IndicatorArrays * 8.0 * nz;
-}
-
-void Integrator::check_counts(size_t states, size_t indicators, double memory,
-                              bool cgroupLimit) {
-  const double needed = memory_needed(states, indicators);
-  if (needed <= memory / 2.0) return;
-  throw HostError("modelDescription.xml: " + std::to_string(states) +
-                  " continuous states and " + std::to_string(indicators) +
-                  " event indicators would take " + gigabytes(needed) +
-                  " for the integrator (its dense Jacobian grows with the square of the "
-                  "states), more than half of " +
-                  (cgroupLimit ? "the " + gigabytes(memory) +
-                                     " of memory that the cgroup of this process allows"
-                               : "this machine's " + gigabytes(memory) + " of memory"));
-}
-
-void Integrator::check_counts(size_t states, size_t indicators) {
-  const double machine = physical_memory();
-  const double cgroup = cgroup_memory_limit();
-  check_counts(states, indicators, std::min(machine, cgroup), cgroup < machine);
-}
-
-double Integrator::physical_memory() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long pageSize = sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || pageSize <= 0) return std::numeric_limits<double>::infinity();
-  return static_cast<double>(pages) * static_cast<double>(pageSize);
-}
-
-// CVODE refuses a step whose states cannot be held to the tolerance (CV_TOO_MUCH_ACC): the
-// unit roundoff times the states' weighted norm must stay below 1, which every state meets
-// when the relative tolerance is at least the unit roundoff.
-double Integrator::smallest_tolerance() { return SUN_UNIT_ROUNDOFF; }
 
 double* Integrator::states() { return N_VGetArrayPointer(o_->y); }
 
@@ -221,9 +170,30 @@ std::string Integrator::square() const {
   return "(" + n + " x " + n + ")";
 }
 
-int Integrator::step(double stopAt, double end, double& t) {
-  check(CVodeSetStopTime(o_->cvode, stopAt), "CVodeSetStopTime");
-  return CVode(o_->cvode, end, o_->y, &t, CV_ONE_STEP);
+StepResult Integrator::step(double end, double& t, const StepPlan& plan) {
+  for (;;) {
+    check(CVodeSetStopTime(o_->cvode, plan(t, planned_step())), "CVodeSetStopTime");
+    const int flag = CVode(o_->cvode, end, o_->y, &t, CV_ONE_STEP);
+    StepResult r;
+    if (flag >= 0) {
+      r.end = flag == CV_ROOT_RETURN   ? StepResult::End::Root
+              : flag == CV_TSTOP_RETURN ? StepResult::End::Stopped
+                                        : StepResult::End::Reached;
+      return r;
+    }
+    // The failures that the error test, the corrector or evaluations the model discarded at
+    // every shorter step give.
+    const bool gaveUp =
+        flag == CV_ERR_FAILURE || flag == CV_CONV_FAILURE || flag == CV_REPTD_RHSFUNC_ERR;
+    if (gaveUp && steps() == 0 && restart_shorter(t)) continue;
+    r.end = StepResult::End::Failed;
+    r.failure = flag_name(flag);
+    r.message = lastMessage_;
+    r.indicatorsFailed = flag == CV_RTFUNC_FAIL;
+    r.afterEvaluations = gaveUp || flag == CV_RHSFUNC_FAIL || flag == CV_UNREC_RHSFUNC_ERR ||
+                         flag == CV_FIRST_RHSFUNC_ERR;
+    return r;
+  }
 }
 
 const double* Integrator::interpolate(double t) {
@@ -236,8 +206,10 @@ void Integrator::restart(double t) {
   check(CVodeSetInitStep(o_->cvode, firstStep_), "CVodeSetInitStep");
 }
 
-bool Integrator::restart_shorter(double t, double shortest) {
-  const double shorter = std::max(firstStep_ / 1000.0, shortest);
+bool Integrator::restart_shorter(double t) {
+  // A thousandth of the grid's millisecond: the first step of a run on that grid.
+  constexpr double ShortestFirstStep = 1e-6;
+  const double shorter = std::max(firstStep_ / 1000.0, ShortestFirstStep);
   if (!(shorter < firstStep_)) return false;
   if (printMessages_)
     print_err("[retry] tavelo-sim: the first step of %s from %s failed: again with %s\n",
@@ -248,9 +220,10 @@ bool Integrator::restart_shorter(double t, double shortest) {
   return true;
 }
 
-double Integrator::next_step() const {
+double Integrator::planned_step() const {
   sunrealtype h = 0.0;
-  if (!started_ || CVodeGetCurrentStep(o_->cvode, &h) != CV_SUCCESS) return 0.0;
+  if (!started_ || CVodeGetCurrentStep(o_->cvode, &h) != CV_SUCCESS || !(h > 0.0))
+    return firstStep_;
   return h;
 }
 

@@ -1,8 +1,10 @@
 // SUNDIALS CVODE (BDF, dense Newton) with root finding, behind the few operations the run
-// needs: start, a step towards a time, the states and their interpolation, a restart.
+// needs: start, a step towards a time, the states and their interpolation, a restart. No
+// other file of the host sees CVODE.
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,6 +24,28 @@ struct IntegratorSettings {
   bool printMessages = false;      // --log: CVODE's own messages as they come
 };
 
+// How a step ended.
+struct StepResult {
+  enum class End {
+    Reached,  // a step of the integrator's own length
+    Stopped,  // at the time it was to stop at
+    Root,     // at a root of an event indicator
+    Failed,
+  };
+  End end = End::Reached;
+  // Failed: CVODE's name of the failure ("CV_CONV_FAILURE") and its last message.
+  std::string failure;
+  std::string message;
+  // The event indicators could not be evaluated: a root function cannot ask for a smaller
+  // step, so any status of the model but success fails the step.
+  bool indicatorsFailed = false;
+  // CVODE gave up on evaluations that may have been discarded, at every smaller step.
+  bool afterEvaluations = false;
+};
+
+// Where a step that CVODE plans to take h long from t is to end at the latest.
+using StepPlan = std::function<double(double t, double h)>;
+
 class Integrator {
  public:
   // Makes what grows with the states, before the model is instantiated, so that a run whose
@@ -33,49 +57,24 @@ class Integrator {
   Integrator(const Integrator&) = delete;
   Integrator& operator=(const Integrator&) = delete;
 
-  // The bytes a run with these counts takes for its integrator, at most: the dense Jacobian
-  // and the linear solver's saved copy of it (8·n² bytes each), some 40 vectors of n values,
-  // the root finding's arrays of the indicators.
-  static double memory_needed(size_t states, size_t indicators);
-  // Refuses (HostError) counts whose integrator would take more than half of the memory given:
-  // such a run would take the memory of everything else on the machine, or be killed for it.
-  // The memory is this machine's, or what the process's cgroup allows (cgroupLimit).
-  static void check_counts(size_t states, size_t indicators, double memory,
-                           bool cgroupLimit = false);
-  // The same for this machine's physical memory, or the limit of the process's cgroup where
-  // that is smaller.
-  static void check_counts(size_t states, size_t indicators);
-  // This machine's physical memory in bytes; infinity where it cannot be told.
-  static double physical_memory();
-
-  // The smallest relative tolerance CVODE can meet at every state: its unit roundoff.
-  static double smallest_tolerance();
-
   // The states, to be filled before start() and after an event that changed them.
   double* states();
   // Starts at t from the states; nominal holds each state's nominal value.
   void start(double t, const double* nominal, const IntegratorSettings& settings);
-  // One step, ending at stopAt at the latest; end is the run's stop time. t becomes the step's
-  // end. CVODE's flag: CV_SUCCESS, CV_TSTOP_RETURN, CV_ROOT_RETURN, or a failure (negative).
-  int step(double stopAt, double end, double& t);
+  // One step from t towards end, the run's stop time, ending where plan says at the latest; t
+  // becomes the step's end. A first step after a start or a restart that CVODE gives up on
+  // (its error test, its corrector or the model's discarded evaluations failing at every
+  // shorter step it tries, as for a first step far beyond the model's time scale) is tried
+  // again from the same states 1000 times shorter, down to 1e-6 s; the later restarts keep the
+  // shorter one. A failure after the first step is the step's result.
+  StepResult step(double end, double& t, const StepPlan& plan);
   // The states at t within the last step, from its interpolating polynomial.
   const double* interpolate(double t);
   // Starts again at t from the states, after an event.
   void restart(double t);
-  // After a first step that failed (the states are still those of its start at t): starts
-  // again there with a first step 1000 times shorter, shortest at the least, which the later
-  // restarts keep. False where the first step was that short already.
-  bool restart_shorter(double t, double shortest);
 
-  // The step CVODE will try next; 0 before the first step after a start or a restart.
-  double next_step() const;
-  double first_step() const { return firstStep_; }
   // Steps completed since the last start or restart.
   long steps() const;
-
-  // CVODE's name of a flag, and its last message.
-  static std::string flag_name(int flag);
-  const std::string& last_message() const { return lastMessage_; }
 
   static const char* version();
 
@@ -83,6 +82,14 @@ class Integrator {
   void note_message(int code, std::string message);
 
  private:
+  // The step CVODE will try next: the first step set before the first one after a start or a
+  // restart.
+  double planned_step() const;
+  // After a first step that failed (the states are still those of its start at t): starts
+  // again there with a first step 1000 times shorter, 1e-6 s at the least. False where the
+  // first step was that short already.
+  bool restart_shorter(double t);
+  static std::string flag_name(int flag);
   void check(int flag, const char* call) const;
   // A call that allocates: its flag memoryFailure (CV_MEM_FAIL, CVLS_MEM_FAIL) is out of
   // memory for what.

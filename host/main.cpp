@@ -12,19 +12,18 @@
 #include "host/assignments.h"
 #include "host/console.h"
 #include "host/errors.h"
+#include "host/experiment.h"
 #include "host/fmi_library.h"
 #include "host/fmu_archive.h"
 #include "host/integrator.h"
+#include "host/memory_budget.h"
 #include "host/model_description.h"
-#include "host/model_exit_note.h"
 #include "host/options.h"
-#include "host/progress_line.h"
-#include "host/recorded_rows.h"
+#include "host/result_file.h"
 #include "host/result_folder.h"
+#include "host/run_end.h"
 #include "host/signals.h"
 #include "host/simulation.h"
-#include "host/summary.h"
-#include "host/time_texts.h"
 
 namespace {
 
@@ -33,26 +32,11 @@ constexpr int ExitUsage = 2;    // the command line is wrong
 
 using Clock = std::chrono::steady_clock;
 
-// The command line's times and tolerance, else the model's default experiment (else 0 and
-// 1 s, 1e-6).
+// The command line's times and tolerance, else the model's default experiment.
 SimulationSettings settings_of(const Options& o, const ModelDescription& d) {
   SimulationSettings s;
-  s.start = o.start.value_or(d.defaultStart.value_or(0.0));
-  s.stop = o.stop.value_or(d.defaultStop.value_or(s.start + 1.0));
-  // Without --start and --stop the times are the FMU's own: a default experiment that ends
-  // before it starts is a broken FMU, not a bad command line.
-  if (!(s.stop > s.start) && !o.start && !o.stop)
-    throw HostError("modelDescription.xml: the default experiment's stop time " +
-                    seconds_text(s.stop) + " does not lie after its start time " +
-                    seconds_text(s.start));
-  if (!(s.stop > s.start))
-    throw UsageError("the stop time " + seconds_text(s.stop) +
-                     " does not lie after the start time " + seconds_text(s.start));
-  s.interval = o.interval;
-  s.tolerance = o.tolerance.value_or(d.defaultTolerance.value_or(DefaultTolerance));
-  if (!o.tolerance && d.defaultTolerance)
-    if (const std::string error = tolerance_error(s.tolerance); !error.empty())
-      throw HostError("modelDescription.xml: the default experiment's tolerance " + error);
+  static_cast<Experiment&>(s) =
+      resolve_experiment({o.start, o.stop, o.interval, o.tolerance}, d);
   s.log = o.log;
   s.interrupt = interrupt_flag();
   return s;
@@ -62,16 +46,16 @@ int run(const Options& o) {
   const Clock::time_point begin = Clock::now();
   FmuArchive fmu(o.fmuPath);
   const ModelDescription description = parse_model_description(fmu.model_description());
-  Integrator::check_counts(description.numberOfContinuousStates,
-                           description.numberOfEventIndicators);
+  check_run_memory(description.numberOfContinuousStates, description.numberOfEventIndicators);
   SimulationSettings settings = settings_of(o, description);
   const std::vector<ResolvedAssignment> assignments =
       resolve_assignments(description, o.assignments);
   ResultFolder folder(o.resultDirectory);
-  settings.initialized = [&folder] { folder.note_result_file(); };
   const FmiLibrary library(fmu, description.modelIdentifier);
   fmu.close();
   folder.enter();
+  ResultFile resultFile(folder.result_path());
+  settings.initialized = [&resultFile] { resultFile.note_made(); };
   const SimulationSummary summary = [&] {
     const ModelExitNote exitNote(folder.result_path());
     ProgressLine progress(!o.quiet, settings.start, settings.stop);
@@ -79,7 +63,7 @@ int run(const Options& o) {
     if (progress.enabled()) reached = [&](double t) { progress.update(t); };
     return simulate(library.functions(), description, assignments, settings, reached);
   }();
-  const ResultRows rows = folder.rows(expected_rows(summary));
+  const ResultRows rows = resultFile.rows(summary.rowsExpected, folder.removed());
   if (!o.quiet)
     print_summary(o.fmuPath, settings, summary, rows,
                   std::chrono::duration<double>(Clock::now() - begin).count());

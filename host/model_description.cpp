@@ -9,7 +9,7 @@
 #include <pugixml.hpp>
 
 #include "host/errors.h"
-#include "host/options.h"
+#include "host/numbers.h"
 
 namespace {
 

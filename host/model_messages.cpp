@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "host/console.h"
-#include "host/fmi_library.h"
 
 namespace {
 
@@ -72,6 +71,17 @@ std::string cut_line(std::string line) {
 }
 
 }  // namespace
+
+const char* status_name(fmiStatus status) {
+  switch (status) {
+    case fmiOK: return "fmiOK";
+    case fmiWarning: return "fmiWarning";
+    case fmiDiscard: return "fmiDiscard";
+    case fmiError: return "fmiError";
+    case fmiFatal: return "fmiFatal";
+  }
+  return "unknown status";
+}
 
 // An FMI 1.0 logger formats its message with the arguments that follow it, as printf does.
 void host_logger(fmiComponent, fmiString instanceName, fmiStatus status, fmiString category,

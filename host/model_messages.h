@@ -24,6 +24,9 @@ struct CallMessages {
   size_t droppedErrors = 0; // lines of fmiError and fmiFatal beyond it
 };
 
+// "fmiOK", "fmiWarning", ...
+const char* status_name(fmiStatus status);
+
 // The logger handed to the model: prints with --log, and holds the call's messages.
 void host_logger(fmiComponent c, fmiString instanceName, fmiStatus status, fmiString category,
                  fmiString message, ...);

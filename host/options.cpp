@@ -1,9 +1,6 @@
 #include "host/options.h"
 
-#include <charconv>
-#include <cmath>
-
-#include "host/integrator.h"
+#include <optional>
 
 const char usageText[] =
     "usage: tavelo-sim [options] MODEL.fmu\n"
@@ -27,49 +24,6 @@ const char usageText[] =
     "  --help               this text\n"
     "  --version            the version of tavelo-sim\n";
 
-std::optional<double> parse_real(const std::string& text) {
-  double value = 0.0;
-  const char* first = text.data();
-  const char* last = first + text.size();
-  // A leading '+' is accepted as in the command lines users write; from_chars takes none.
-  if (first != last && *first == '+') ++first;
-  const auto result = std::from_chars(first, last, value);
-  if (text.empty() || result.ec != std::errc() || result.ptr != last || !std::isfinite(value))
-    return std::nullopt;
-  return value;
-}
-
-namespace {
-
-// The shortest text that reads back as the same double.
-std::string shortest_text(double x) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, x);
-  return std::string(text, result.ptr);
-}
-
-}  // namespace
-
-std::string tolerance_error(double tolerance) {
-  if (!(tolerance > 0.0 && tolerance < 1.0))
-    return shortest_text(tolerance) + " does not lie between 0 and 1";
-  if (tolerance >= Integrator::smallest_tolerance()) return {};
-  return shortest_text(tolerance) + " lies below " +
-         shortest_text(Integrator::smallest_tolerance()) +
-         ", the smallest the integrator can meet (its unit roundoff)";
-}
-
-std::optional<long long> interval_milliseconds(double seconds) {
-  // 1000·seconds is within a few units of the last place of the exact product: a billionth
-  // takes every way of writing a whole millisecond count and nothing a millisecond apart.
-  constexpr double MostMilliseconds = 1e12;
-  const double ms = 1000.0 * seconds;
-  if (!(ms >= 0.5 && ms <= MostMilliseconds + 0.5)) return std::nullopt;
-  const double whole = std::nearbyint(ms);
-  if (std::fabs(ms - whole) > 1e-9 * whole) return std::nullopt;
-  return static_cast<long long>(whole);
-}
-
 namespace {
 
 bool is_flag(const std::string& name) {
@@ -91,20 +45,20 @@ void set_flag(const std::string& name, Options& o) {
 std::string set_number(const std::string& name, const std::string& value, Options& o) {
   const std::optional<double> number = parse_real(value);
   if (!number) return name + ": \"" + value + "\" is not a finite number";
-  if ((name == "--start" || name == "--stop") && !(std::fabs(*number) <= FarthestTime))
+  if ((name == "--start" || name == "--stop") && !within_time_range(*number))
     return name + ": " + value + " s lies farther than 1e9 s from 0 (the output grid counts "
            "milliseconds)";
   if (name == "--start") o.start = *number;
   if (name == "--stop") o.stop = *number;
   if (name == "--interval") {
     if (*number <= 0.0) return "--interval must be greater than 0";
-    const std::optional<long long> ms = interval_milliseconds(*number);
-    if (!ms)
+    const std::optional<Interval> interval = interval_of(*number);
+    if (!interval)
       return "--interval: " + value + " s is " +
              (*number > 1e9 ? std::string("longer than 1e9 s")
                             : "no whole number of milliseconds (the model records its result "
                               "on the millisecond grid)");
-    o.interval = static_cast<double>(*ms) / 1000.0;
+    o.interval = *interval;
   }
   if (name == "--tolerance") {
     if (const std::string error = tolerance_error(*number); !error.empty())
@@ -175,7 +129,7 @@ ParsedOptions parse_options(const std::vector<std::string>& arguments) {
   if (!parsed.error.empty() || o.help || o.version) return parsed;
   if (o.fmuPath.empty())
     parsed.error = "no FMU given";
-  else if (o.start && o.stop && !(*o.stop > *o.start))
-    parsed.error = "the stop time must lie after the start time";
+  else if (o.start && o.stop)
+    parsed.error = time_range_error(*o.start, *o.stop, TimesFrom::CommandLine);
   return parsed;
 }

@@ -6,26 +6,14 @@
 #include <limits>
 #include <memory>
 
-#include <cvode/cvode.h>
-
 #include "host/errors.h"
 #include "host/fmu_instance.h"
 #include "host/integrator.h"
 #include "host/model_messages.h"
-#include "host/output_grid.h"
-#include "host/recorded_rows.h"
-#include "host/time_texts.h"
+#include "host/numbers.h"
+#include "host/result_file.h"
 
 namespace {
-
-// The model's time scale: the length of its default experiment, else of the host's default
-// run (1 s); never below the grid's millisecond, so that the first step and the output margin,
-// a thousandth of it, stay at 1e-6 s at least, ten times the library's window of a row.
-double time_scale(const ModelDescription& d) {
-  constexpr double Millisecond = 1e-3;
-  const double length = d.defaultStop ? *d.defaultStop - d.defaultStart.value_or(0.0) : 1.0;
-  return length > 0.0 ? std::max(length, Millisecond) : 1.0;
-}
 
 // The model at the points the integrator asks for: the time and the states are handed over
 // unless the model has them already, then its derivatives or event indicators are taken.
@@ -102,6 +90,7 @@ class Run {
         timeScale_(time_scale(description)),
         fmu_(fmi, description),
         point_(fmu_),
+        plan_([this](double t, double h) { return step_stop(t, h); }),
         indicators_(fmu_.indicators() + 1) {}
 
   SimulationSummary execute() {
@@ -112,6 +101,7 @@ class Run {
     integrator_ = std::make_unique<Integrator>(fmu_.states(), fmu_.indicators(),
                                                point_.equations());
     summary_.started = true;
+    summary_.rowsExpected = 1;  // the initialisation's
     double t = s_.start;
     if (!initialize()) return finish(t);
     start_integrator(t);
@@ -122,12 +112,12 @@ class Run {
         if (!handle_event(t)) return finish(t);
         continue;
       }
-      const int flag = step(t);
-      if (flag < 0) integration_failed(flag, t);
+      const StepResult step = integrator_->step(s_.stop, t, plan_);
+      if (step.end == StepResult::End::Failed) fail_integration(step, t);
       const Passed passed = pass_output_points(t);
       if (passed == Passed::Stopped) return finish(t);
       if (passed == Passed::Restarted) continue;
-      if (!end_step(t, flag == CV_ROOT_RETURN)) return finish(t);
+      if (!end_step(t, step.end == StepResult::End::Root)) return finish(t);
       if (progress_) progress_(t);
     }
     return finish(t);
@@ -167,42 +157,20 @@ class Run {
     IntegratorSettings settings;
     settings.tolerance = s_.tolerance;
     settings.maxStep = s_.stop - s_.start;
-    settings.firstStep = 1e-3 * std::min({s_.interval, s_.stop - s_.start, timeScale_});
+    settings.firstStep = 1e-3 * std::min({s_.interval.seconds(), s_.stop - s_.start, timeScale_});
     settings.printMessages = s_.log;
     integrator_->start(t, nominal.data(), settings);
   }
 
-  // One step of the integrator from t (t becomes its end), its flag. A first step after a
-  // start or a restart far beyond the model's time scale (1e4 s where the default experiment
-  // lasts 1e7 s) can fail the error test, the corrector or the model's evaluation (discarded)
-  // at every shorter step CVODE tries before it gives up. The integrator then starts again
-  // from the same states with a first step 1000 times shorter, down to a thousandth of the
-  // grid's millisecond, the first step of a run on that grid: the search for a step that
-  // CVODE gave up on goes on. A failed call of the model gives other flags and ends the run;
-  // a step that got through is unchanged.
-  int step(double& t) {
-    constexpr double ShortestFirstStep = 1e-6;
-    for (;;) {
-      const int flag = integrator_->step(step_stop(t), s_.stop, t);
-      const bool firstStepFailed =
-          (flag == CV_ERR_FAILURE || flag == CV_CONV_FAILURE || flag == CV_REPTD_RHSFUNC_ERR) &&
-          integrator_->steps() == 0;
-      if (!firstStepFailed || !integrator_->restart_shorter(t, ShortestFirstStep)) return flag;
-    }
-  }
-
   // CVODE takes its own steps; the stop time and time events end a step early. So does an
-  // output point that the next step would end just after: the step ends on it instead. A step
-  // that would end just before one ends a little earlier. A model that records completed steps
-  // near output times then sees one such step, not two a hair's breadth apart. Before the first
-  // step after a start or an event CVODE knows no step yet: it will try the first step set.
-  double step_stop(double t) const {
+  // output point that the step of h from t would end just after: the step ends on it instead.
+  // A step that would end just before one ends a little earlier. A model that records
+  // completed steps near output times then sees one such step, not two a hair's breadth apart.
+  double step_stop(double t, double h) const {
     const double stop = std::min(s_.stop, nextTimeEvent_);
-    double h = integrator_->next_step();
-    if (!(h > 0.0)) h = integrator_->first_step();
     const double end = t + h;
     // A thousandth of the interval, of the model's time scale at most, as the first step.
-    const double margin = 1e-3 * std::min(s_.interval, timeScale_);
+    const double margin = 1e-3 * std::min(s_.interval.seconds(), timeScale_);
     const double point = grid_.point(std::max(nextPoint_, grid_.nearest(end)));
     if (point <= end && end - point < margin && point > t) return std::min(stop, point);
     if (point > end && point - end < margin && point - margin > t)
@@ -252,7 +220,7 @@ class Run {
 
   void reach_output_point() {
     ++summary_.outputPoints;
-    if (in_row_window(nextOutput_)) ++summary_.pointsWithRows;
+    if (in_row_window(nextOutput_)) ++summary_.rowsExpected;
     nextOutput_ = grid_.point(++nextPoint_);
   }
 
@@ -261,7 +229,7 @@ class Run {
   // for an event update.
   bool complete_step(double t, const double* x) {
     if (!point_.evaluated_at(t, x) && point_.indicators(t, x, indicators_.data()) != fmiOK)
-      fmu_.fail_call();
+      fmu_.fail(FmuInstance::Report::FailedCall);
     return fmu_.completed_step();
   }
 
@@ -272,7 +240,8 @@ class Run {
     eventsAtTime_ = t == lastEventTime_ ? eventsAtTime_ + 1 : 0;
     lastEventTime_ = t;
     if (eventsAtTime_ == 1000)
-      fmu_.fail("the model asks for event after event at t = " + std::to_string(t) + " s");
+      fmu_.fail(FmuInstance::Report::LogHint,
+                "the model asks for event after event at t = " + std::to_string(t) + " s");
     fmiEventInfo info{};
     fmu_.event_update(info);
     if (!settle_events(info, t)) return false;
@@ -288,7 +257,8 @@ class Run {
     for (int pass = 0; !info.iterationConverged; ++pass) {
       if (info.terminateSimulation) break;
       if (pass == 1000)
-        fmu_.fail("the event iteration at t = " + std::to_string(t) + " s does not end");
+        fmu_.fail(FmuInstance::Report::LogHint,
+                  "the event iteration at t = " + std::to_string(t) + " s does not end");
       fmu_.event_update(info);
     }
     point_.forget();
@@ -301,33 +271,26 @@ class Run {
     return true;
   }
 
-  [[noreturn]] void integration_failed(int flag, double t) const {
-    // The root function cannot ask for a smaller step: its discard is a failure.
-    if (fmu_.failed() || flag == CV_RTFUNC_FAIL) fmu_.fail_call();
-    std::string why =
-        "the integrator failed at " + time_text(t) + " (" + Integrator::flag_name(flag) + ")";
+  // A step that failed at t. A failed call of the model, also the event indicators' discard
+  // (a root function cannot ask for a smaller step), ends the run with that call. After
+  // discarded evaluations CVODE gave up: the last one shows why, where CVODE gave up on
+  // evaluations. Otherwise no call of the model failed: the failure is CVODE's own, which
+  // another tolerance may get past.
+  [[noreturn]] void fail_integration(const StepResult& step, double t) const {
+    using Report = FmuInstance::Report;
+    if (fmu_.failed() || step.indicatorsFailed) fmu_.fail(Report::FailedCall);
+    std::string why = "the integrator failed at " + time_text(t) + " (" + step.failure + ")";
     if (fmu_.discards() > 0) {
       why += ": the model discarded its evaluation " + std::to_string(fmu_.discards()) +
              " times, also with smaller steps";
-      // CVODE gave up after evaluations the model discarded: the last one shows why.
-      const bool discarded = flag == CV_CONV_FAILURE || flag == CV_REPTD_RHSFUNC_ERR ||
-                             flag == CV_RHSFUNC_FAIL || flag == CV_UNREC_RHSFUNC_ERR ||
-                             flag == CV_FIRST_RHSFUNC_ERR || flag == CV_ERR_FAILURE;
-      if (discarded) fmu_.fail_after_discards(why);
-      fmu_.fail(why);
+      fmu_.fail(step.afterEvaluations ? Report::LastDiscard : Report::LogHint, why);
     }
-    integrator_failed(why);
-  }
-
-  // No call of the model failed or was discarded: the failure is CVODE's own, which another
-  // tolerance may get past.
-  [[noreturn]] void integrator_failed(std::string why) const {
     char tolerance[40];
     std::snprintf(tolerance, sizeof tolerance, "%g", s_.tolerance);
     why += ", no call of the model failed";
-    if (!integrator_->last_message().empty()) why += ": " + integrator_->last_message();
+    if (!step.message.empty()) why += ": " + step.message;
     why += std::string(" (another --tolerance than ") + tolerance + " may get it through)";
-    fmu_.fail_elsewhere(why);
+    fmu_.fail(Report::HostOnly, why);
   }
 
   // The end of the run at t: the final states by name, the model terminated (so its result is
@@ -361,6 +324,7 @@ class Run {
   FmuInstance fmu_;
   PointModel point_;
   std::unique_ptr<Integrator> integrator_;
+  const StepPlan plan_;
   SimulationSummary summary_;
   long long nextPoint_ = 0;  // the index of the next output point
   double nextOutput_ = grid_.point(0);

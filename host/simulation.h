@@ -10,14 +10,11 @@
 #include <vector>
 
 #include "host/assignments.h"
+#include "host/experiment.h"
 #include "host/fmi_library.h"
 #include "host/model_description.h"
 
-struct SimulationSettings {
-  double start = 0.0;
-  double stop = 1.0;
-  double interval = 1e-3;
-  double tolerance = 1e-6;
+struct SimulationSettings : Experiment {
   bool log = false;  // debug logging, every message on stderr
   // A signal handler's flag: once it holds a signal's number the run ends after the step it
   // is in, as at the stop time (the model terminated and freed), and says so in its summary.
@@ -30,7 +27,10 @@ struct SimulationSummary {
   long steps = 0;         // completed integrator steps
   long events = 0;        // state, time and step events handled
   long outputPoints = 0;  // points of the output grid reached
-  long pointsWithRows = 0;  // those where the model records a row (see recorded_rows.h)
+  // The rows the run should leave in the result file at the least: the initialisation's and
+  // one per output point in the library's window of a row (see result_file.h); none before
+  // the model is instantiated.
+  long rowsExpected = 0;
   double endTime = 0.0;
   bool stoppedByModel = false;
   long warnings = 0;         // calls that returned fmiWarning

@@ -1,7 +1,7 @@
 // Whether a run wrote "dsres.mat": the file's stamp after the run against the one before.
 #include <gtest/gtest.h>
 
-#include "host/result_folder.h"
+#include "host/result_file.h"
 
 namespace {
 

@@ -1,11 +1,12 @@
-#include "host/summary.h"
+#include "host/run_end.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "host/console.h"
+#include "host/numbers.h"
 #include "host/signals.h"
-#include "host/time_texts.h"
 
 namespace {
 
@@ -52,6 +53,19 @@ void print_final_states(const SimulationSummary& summary) {
     print_out("    %-*s  %.10g\n", static_cast<int>(width), name.c_str(), value);
 }
 
+// Set before the handler can run; the handler only reads them.
+std::string exitResultFile;
+bool exitNoteArmed = false;
+
+// The library's message ends without a line break: the host's line starts on a new one.
+extern "C" void note_model_exit() {
+  if (!exitNoteArmed) return;
+  exitNoteArmed = false;
+  print_err("\ntavelo-sim: the model ended the process, most likely unable to write the result "
+            "file %s (the disk is full, a file-size limit was reached, or the folder is gone)\n",
+            exitResultFile.c_str());
+}
+
 }  // namespace
 
 void print_summary(const std::string& fmuPath, const SimulationSettings& s,
@@ -72,7 +86,7 @@ void print_summary(const std::string& fmuPath, const SimulationSettings& s,
             how.c_str());
   print_out("  integrator steps  %ld\n", summary.steps);
   print_out("  events            %ld\n", summary.events);
-  print_out("  output points     %ld (every %g s)\n", summary.outputPoints, s.interval);
+  print_out("  output points     %ld (every %g s)\n", summary.outputPoints, s.interval.seconds());
   print_result_rows(rows);
   print_final_states(summary);
   if (summary.warnings > 0)
@@ -100,3 +114,11 @@ void print_lost_rows(const ResultRows& rows) {
               "points, %ld missing: %s\n",
               rows.path.c_str(), *rows.rows, rows.expected, rows.missing(), LostRowsCause);
 }
+
+ModelExitNote::ModelExitNote(const std::string& resultPath) {
+  static const bool registered = std::atexit(note_model_exit) == 0;
+  exitResultFile = resultPath;
+  exitNoteArmed = registered;
+}
+
+ModelExitNote::~ModelExitNote() { exitNoteArmed = false; }

@@ -1,0 +1,69 @@
+#include "host/numbers.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+std::optional<double> parse_real(const std::string& text) {
+  double value = 0.0;
+  const char* first = text.data();
+  const char* last = first + text.size();
+  // from_chars takes no leading '+'.
+  if (first != last && *first == '+') ++first;
+  const auto result = std::from_chars(first, last, value);
+  if (text.empty() || result.ec != std::errc() || result.ptr != last || !std::isfinite(value))
+    return std::nullopt;
+  return value;
+}
+
+std::string time_range_error(double start, double stop, TimesFrom from) {
+  if (stop > start) return {};
+  switch (from) {
+    case TimesFrom::CommandLine:
+      return "the stop time must lie after the start time";
+    case TimesFrom::CommandLineAndModel:
+      return "the stop time " + seconds_text(stop) + " does not lie after the start time " +
+             seconds_text(start);
+    case TimesFrom::Model:
+      break;
+  }
+  return "modelDescription.xml: the default experiment's stop time " + seconds_text(stop) +
+         " does not lie after its start time " + seconds_text(start);
+}
+
+std::optional<Interval> interval_of(double seconds) {
+  // 1000·seconds is within a few units of the last place of the exact product: a billionth
+  // takes every way of writing a whole millisecond count and nothing a millisecond apart.
+  constexpr double MostMilliseconds = 1e12;
+  const double ms = 1000.0 * seconds;
+  if (!(ms >= 0.5 && ms <= MostMilliseconds + 0.5)) return std::nullopt;
+  const double whole = std::nearbyint(ms);
+  if (std::fabs(ms - whole) > 1e-9 * whole) return std::nullopt;
+  return Interval{static_cast<long long>(whole)};
+}
+
+std::string tolerance_error(double tolerance) {
+  if (!(tolerance > 0.0 && tolerance < 1.0))
+    return shortest_text(tolerance) + " does not lie between 0 and 1";
+  if (tolerance >= SmallestTolerance) return {};
+  return shortest_text(tolerance) + " lies below " + shortest_text(SmallestTolerance) +
+         ", the smallest the integrator can meet (its unit roundoff)";
+}
+
+std::string shortest_text(double x) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, x);
+  return std::string(text, result.ptr);
+}
+
+std::string seconds_text(double t) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%g s", t);
+  return text;
+}
+
+std::string time_text(double t) {
+  char text[64];
+  std::snprintf(text, sizeof text, "t = %.17g s", t);
+  return text;
+}

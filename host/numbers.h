@@ -1,0 +1,49 @@
+// The host's rules for numbers: how a real number is read, the limits of times, output
+// intervals and tolerances, and how times are written in messages. Everything that reads or
+// checks such a number (the command line, the model description, the experiment, the output
+// grid) takes the rule from here.
+#pragma once
+
+#include <limits>
+#include <optional>
+#include <string>
+
+// A finite double in the "C" format, the whole text; nothing when the text is not one. A
+// leading '+' is taken, as in the command lines users write.
+std::optional<double> parse_real(const std::string& text);
+
+// Start and stop times lie within this many seconds of 0: the output grid counts milliseconds,
+// exactly, as doubles.
+constexpr double FarthestTime = 1e9;
+inline bool within_time_range(double t) { return t >= -FarthestTime && t <= FarthestTime; }
+
+// Where a run's start and stop times come from, for the text of a range that is empty.
+enum class TimesFrom { CommandLine, CommandLineAndModel, Model };
+// Why a run cannot go from start to stop (its stop time must lie after its start time); empty
+// where it can.
+std::string time_range_error(double start, double stop, TimesFrom from);
+
+// An output interval: a whole number of milliseconds (the grid on which the model records its
+// result), from 1 to 1e12 (1e9 s).
+struct Interval {
+  long long milliseconds = 1;
+  double seconds() const { return static_cast<double>(milliseconds) / 1000.0; }
+};
+// The interval of that many seconds: 1000 times it lies within a billionth (relative) of a
+// whole number from 1 to 1e12. Nothing for any other interval.
+std::optional<Interval> interval_of(double seconds);
+
+// The relative tolerance of a run whose options and model description give none.
+constexpr double DefaultTolerance = 1e-6;
+// The smallest relative tolerance the integrator can meet at every state: its unit roundoff.
+constexpr double SmallestTolerance = std::numeric_limits<double>::epsilon();
+// Whether the integrator can meet a relative tolerance: from SmallestTolerance up to below 1.
+// An error text that begins with the tolerance, empty where it can.
+std::string tolerance_error(double tolerance);
+
+// The shortest text that reads back as the same double: "2.220446049250313e-16".
+std::string shortest_text(double x);
+// A time as short as "%g" writes it: "10 s", "1e+09 s".
+std::string seconds_text(double t);
+// A time to the last bit, where a call of the model failed or warned: "t = 0.20000000000000001 s".
+std::string time_text(double t);
