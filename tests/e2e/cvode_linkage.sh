@@ -35,6 +35,13 @@ printf '%s\n' "$headers" | grep -q '/cvode/cvode\.h$' ||
   fail "no object of the build includes cvode/cvode.h (dependency files: $(echo $depfiles))"
 foreign=$(printf '%s\n' "$headers" | grep -v "^$cache/" || true)
 [ -z "$foreign" ] || fail "SUNDIALS headers from outside $cache:" $foreign
+# CVODE stays behind the integrator's interface: no other object of the host sees its headers.
+for f in $depfiles; do
+  case $f in */integrator.cpp.o.d) continue ;; esac
+  if tr ' \\' '\n\n' <"$f" | grep -qE '/(cvode|sundials|nvector|sunlinsol|sunmatrix)/'; then
+    fail "$(basename "$f" .o.d) includes CVODE's headers: only the integrator's file may"
+  fi
+done
 
 # The package of this machine's architecture (installed for i386 as well, an unqualified query
 # prints both versions).
