@@ -64,7 +64,7 @@ SimulationSettings default_experiment() {
   SimulationSettings s;
   s.start = 0.0;
   s.stop = 10.0;
-  s.interval = Interval{1};
+  s.interval = *interval_of(0.001);
   s.tolerance = 1e-6;
   return s;
 }

@@ -12,8 +12,8 @@ Experiment resolve_experiment(const GivenExperiment& given, const ModelDescripti
   e.start = given.start.value_or(d.defaultStart.value_or(0.0));
   e.stop = given.stop.value_or(d.defaultStop.value_or(e.start + 1.0));
   // Without --start and --stop the times are the FMU's own: a default experiment that ends
-  // before it starts is a broken FMU, not a bad command line. Both given were checked with
-  // the command line.
+  // before it starts is a broken FMU, not a bad command line. With one of them the range is
+  // the command line's (with both the command line has checked it).
   if (!given.start && !given.stop) {
     if (const std::string error = time_range_error(e.start, e.stop, TimesFrom::Model);
         !error.empty())
@@ -28,10 +28,6 @@ Experiment resolve_experiment(const GivenExperiment& given, const ModelDescripti
   if (!given.tolerance && d.defaultTolerance)
     if (const std::string error = tolerance_error(e.tolerance); !error.empty())
       throw HostError("modelDescription.xml: the default experiment's tolerance " + error);
-  // Far enough for any run, near enough that the millisecond counts stay exact.
-  if (!within_time_range(e.start) || !within_time_range(e.stop))
-    throw HostError("the start and stop times must lie within 1e9 s of 0 (the output grid "
-                    "counts milliseconds)");
   return e;
 }
 
@@ -42,7 +38,11 @@ double time_scale(const ModelDescription& d) {
 }
 
 OutputGrid::OutputGrid(double start, double stop, Interval interval)
-    : stop_(stop), snap_(1e-6 * interval.seconds()), step_(interval.milliseconds) {
+    : stop_(stop), snap_(1e-6 * interval.seconds()), step_(interval.milliseconds()) {
+  // The command line's times are checked as it is read: these come from the model's default
+  // experiment.
+  if (const std::string error = run_times_error(start, stop); !error.empty())
+    throw HostError(error);
   // The first multiple after the start (the quotient's rounding is corrected).
   const double startMs = 1000.0 * start;
   first_ = (static_cast<long long>(std::floor(startMs / static_cast<double>(step_))) + 1) * step_;

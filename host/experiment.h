@@ -17,9 +17,9 @@ struct Experiment {
 
 // What the command line gives; unset: the model's default experiment's, else 0 and 1 s later,
 // and DefaultTolerance. The command line's own values are checked as it is read. Throws
-// UsageError for times that make no range with the model's, HostError for a default
-// experiment that is broken (times farther than 1e9 s from 0, a stop time before its start
-// time, a tolerance the integrator cannot meet).
+// UsageError for a time of the command line that makes no range with the model's, HostError
+// for a default experiment that is broken (a stop time before its start time, a tolerance the
+// integrator cannot meet; its times farther than 1e9 s from 0 the output grid refuses).
 struct GivenExperiment {
   std::optional<double> start;
   std::optional<double> stop;
@@ -36,9 +36,10 @@ double time_scale(const ModelDescription& d);
 // The output grid. The model records a row at each completed step within 1e-7 s of a whole
 // millisecond. The output points are the whole multiples of the interval after the start time,
 // up to the stop time; each is its count of milliseconds divided by 1000, the double nearest to
-// that millisecond. The times lie within 1e9 s of 0.
+// that millisecond.
 class OutputGrid {
  public:
+  // Throws HostError for times farther than 1e9 s from 0.
   OutputGrid(double start, double stop, Interval interval);
 
   // The k-th point (k >= 0); a point within a millionth of an interval of the stop time is the

@@ -16,6 +16,18 @@ std::optional<double> parse_real(const std::string& text) {
   return value;
 }
 
+std::string time_error(const std::string& option, const std::string& text, double t) {
+  if (within_time_range(t)) return {};
+  return option + ": " + text + " s lies farther than 1e9 s from 0 (the output grid counts "
+         "milliseconds)";
+}
+
+std::string run_times_error(double start, double stop) {
+  if (within_time_range(start) && within_time_range(stop)) return {};
+  return "the start and stop times must lie within 1e9 s of 0 (the output grid counts "
+         "milliseconds)";
+}
+
 std::string time_range_error(double start, double stop, TimesFrom from) {
   if (stop > start) return {};
   switch (from) {
@@ -34,12 +46,21 @@ std::string time_range_error(double start, double stop, TimesFrom from) {
 std::optional<Interval> interval_of(double seconds) {
   // 1000·seconds is within a few units of the last place of the exact product: a billionth
   // takes every way of writing a whole millisecond count and nothing a millisecond apart.
-  constexpr double MostMilliseconds = 1e12;
+  constexpr double MostMilliseconds = 1000.0 * LongestInterval;
   const double ms = 1000.0 * seconds;
   if (!(ms >= 0.5 && ms <= MostMilliseconds + 0.5)) return std::nullopt;
   const double whole = std::nearbyint(ms);
   if (std::fabs(ms - whole) > 1e-9 * whole) return std::nullopt;
-  return Interval{static_cast<long long>(whole)};
+  return Interval(static_cast<long long>(whole));
+}
+
+std::string interval_error(const std::string& option, const std::string& text, double seconds) {
+  if (!(seconds > 0.0)) return option + " must be greater than 0";
+  if (interval_of(seconds)) return {};
+  return option + ": " + text + " s is " +
+         (seconds > LongestInterval ? std::string("longer than 1e9 s")
+                                    : "no whole number of milliseconds (the model records its "
+                                      "result on the millisecond grid)");
 }
 
 std::string tolerance_error(double tolerance) {

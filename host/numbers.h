@@ -13,9 +13,14 @@
 std::optional<double> parse_real(const std::string& text);
 
 // Start and stop times lie within this many seconds of 0: the output grid counts milliseconds,
-// exactly, as doubles.
+// exactly, as doubles. The command line checks its own times as it reads them; the output grid
+// checks a run's times (those of the model's default experiment) with the same rule.
 constexpr double FarthestTime = 1e9;
 inline bool within_time_range(double t) { return t >= -FarthestTime && t <= FarthestTime; }
+// Why the option's time (text, as given) cannot be simulated; empty where it can.
+std::string time_error(const std::string& option, const std::string& text, double t);
+// Why a run from start to stop cannot be simulated; empty where it can.
+std::string run_times_error(double start, double stop);
 
 // Where a run's start and stop times come from, for the text of a range that is empty.
 enum class TimesFrom { CommandLine, CommandLineAndModel, Model };
@@ -24,14 +29,24 @@ enum class TimesFrom { CommandLine, CommandLineAndModel, Model };
 std::string time_range_error(double start, double stop, TimesFrom from);
 
 // An output interval: a whole number of milliseconds (the grid on which the model records its
-// result), from 1 to 1e12 (1e9 s).
-struct Interval {
-  long long milliseconds = 1;
-  double seconds() const { return static_cast<double>(milliseconds) / 1000.0; }
+// result), from 1 ms to LongestInterval. interval_of makes one.
+class Interval {
+ public:
+  Interval() = default;  // 1 ms
+  long long milliseconds() const { return milliseconds_; }
+  double seconds() const { return static_cast<double>(milliseconds_) / 1000.0; }
+
+ private:
+  friend std::optional<Interval> interval_of(double seconds);
+  explicit Interval(long long milliseconds) : milliseconds_(milliseconds) {}
+  long long milliseconds_ = 1;
 };
+constexpr double LongestInterval = 1e9;
 // The interval of that many seconds: 1000 times it lies within a billionth (relative) of a
-// whole number from 1 to 1e12. Nothing for any other interval.
+// whole number from 1 to 1000·LongestInterval. Nothing for any other interval.
 std::optional<Interval> interval_of(double seconds);
+// Why the option's interval (text, as given) is none; empty where it is one.
+std::string interval_error(const std::string& option, const std::string& text, double seconds);
 
 // The relative tolerance of a run whose options and model description give none.
 constexpr double DefaultTolerance = 1e-6;

@@ -45,20 +45,14 @@ void set_flag(const std::string& name, Options& o) {
 std::string set_number(const std::string& name, const std::string& value, Options& o) {
   const std::optional<double> number = parse_real(value);
   if (!number) return name + ": \"" + value + "\" is not a finite number";
-  if ((name == "--start" || name == "--stop") && !within_time_range(*number))
-    return name + ": " + value + " s lies farther than 1e9 s from 0 (the output grid counts "
-           "milliseconds)";
+  if (name == "--start" || name == "--stop")
+    if (const std::string error = time_error(name, value, *number); !error.empty()) return error;
   if (name == "--start") o.start = *number;
   if (name == "--stop") o.stop = *number;
   if (name == "--interval") {
-    if (*number <= 0.0) return "--interval must be greater than 0";
-    const std::optional<Interval> interval = interval_of(*number);
-    if (!interval)
-      return "--interval: " + value + " s is " +
-             (*number > 1e9 ? std::string("longer than 1e9 s")
-                            : "no whole number of milliseconds (the model records its result "
-                              "on the millisecond grid)");
-    o.interval = *interval;
+    if (const std::string error = interval_error(name, value, *number); !error.empty())
+      return error;
+    o.interval = *interval_of(*number);
   }
   if (name == "--tolerance") {
     if (const std::string error = tolerance_error(*number); !error.empty())
