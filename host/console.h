@@ -19,9 +19,9 @@ void print_err(const char* format, ...) noexcept __attribute__((format(printf, 1
 void flush_out() noexcept;
 
 // The progress line, on the standard error stream (a terminal): redrawn in its place, and
-// wiped before any other output to that stream (the model's and CVODE's messages with --log),
-// so that no message is written over it. The standard output (the summary) is written once
-// the line is gone.
+// wiped before any other output to that stream (the model's and the integrator's messages with
+// --log), so that no message is written over it. The standard output (the summary) is written
+// once the line is gone.
 void print_progress(const char* format, ...) noexcept __attribute__((format(printf, 1, 2)));
 // Wipes the progress line where it is shown.
 void clear_progress() noexcept;

@@ -1,6 +1,5 @@
 #include "host/fmu_instance.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
@@ -213,7 +212,7 @@ void FmuInstance::fail(Report report, const std::string& why) const {
     }
   }
   if (warnings_ > 0)
-    text += "\n  before it " + std::to_string(warnings_) + " calls returned fmiWarning, the first " +
-            firstWarning_;
+    text += "\n  before it " + std::to_string(warnings_) +
+            " calls returned fmiWarning, the first " + firstWarning_;
   throw HostError(text);
 }

@@ -55,7 +55,7 @@ class FmuInstance {
   const std::string& first_warning() const { return firstWarning_; }
   long discards() const { return discards_; }
 
-  // A call at a point failed (not by a discard).
+  // A call of the model failed (not by a discard).
   bool failed() const { return !failure_.empty(); }
 
   // What the report of a failure shows of the model after the host's line.
@@ -66,8 +66,8 @@ class FmuInstance {
     LogHint,      // the host's reason; the model's messages are for --log to show
     HostOnly,     // the host's reason alone: no call of the model failed (the integrator's own)
   };
-  // Ends the run: one message (HostError), the report the host's line, the model's messages
-  // where the report has them and --log has not shown them, and the calls that warned before.
+  // Ends the run with one message (HostError): the host's line, then what the report shows of
+  // the model where --log has not shown it already, then the calls that warned before.
   [[noreturn]] void fail(Report report, const std::string& why = {}) const;
 
  private:
@@ -94,6 +94,6 @@ class FmuInstance {
   long discards_ = 0;
   std::string lastDiscardCall_;  // the last discarded evaluation, and when
   CallMessages lastDiscard_;     // what the model said in it
-  std::string failure_;       // the failed call at a point, and when
-  CallMessages failureMessages_;
+  std::string failure_;  // the first call that failed (and when, for one at a point)
+  CallMessages failureMessages_;  // what the model said in it
 };

@@ -190,7 +190,7 @@ StepResult Integrator::step(double end, double& t, const StepPlan& plan) {
     r.failure = flag_name(flag);
     r.message = lastMessage_;
     r.indicatorsFailed = flag == CV_RTFUNC_FAIL;
-    r.afterEvaluations = gaveUp || flag == CV_RHSFUNC_FAIL || flag == CV_UNREC_RHSFUNC_ERR ||
+    r.mayComeFromDiscards = gaveUp || flag == CV_RHSFUNC_FAIL || flag == CV_UNREC_RHSFUNC_ERR ||
                          flag == CV_FIRST_RHSFUNC_ERR;
     return r;
   }

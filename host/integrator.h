@@ -39,8 +39,9 @@ struct StepResult {
   // The event indicators could not be evaluated: a root function cannot ask for a smaller
   // step, so any status of the model but success fails the step.
   bool indicatorsFailed = false;
-  // CVODE gave up on evaluations that may have been discarded, at every smaller step.
-  bool afterEvaluations = false;
+  // A failure that evaluations the model discarded can cause: CVODE gave up on the error
+  // test, the corrector or the derivatives at every smaller step it tried.
+  bool mayComeFromDiscards = false;
 };
 
 // Where a step that CVODE plans to take h long from t is to end at the latest.

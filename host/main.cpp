@@ -3,7 +3,6 @@
 // assignments, checked against the description; the result folder; the library; the run; the
 // summary.
 #include <chrono>
-#include <cstdio>
 #include <functional>
 #include <new>
 #include <string>
@@ -35,8 +34,8 @@ using Clock = std::chrono::steady_clock;
 // The command line's times and tolerance, else the model's default experiment.
 SimulationSettings settings_of(const Options& o, const ModelDescription& d) {
   SimulationSettings s;
-  static_cast<Experiment&>(s) =
-      resolve_experiment({o.start, o.stop, o.interval, o.tolerance}, d);
+  Experiment& experiment = s;
+  experiment = resolve_experiment({o.start, o.stop, o.interval, o.tolerance}, d);
   s.log = o.log;
   s.interrupt = interrupt_flag();
   return s;
@@ -63,7 +62,7 @@ int run(const Options& o) {
     if (progress.enabled()) reached = [&](double t) { progress.update(t); };
     return simulate(library.functions(), description, assignments, settings, reached);
   }();
-  const ResultRows rows = resultFile.rows(summary.rowsExpected, folder.removed());
+  const ResultRows rows = resultFile.read_back(summary.rowsExpected, folder.removed());
   if (!o.quiet)
     print_summary(o.fmuPath, settings, summary, rows,
                   std::chrono::duration<double>(Clock::now() - begin).count());

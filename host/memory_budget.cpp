@@ -55,10 +55,11 @@ bool lists(const std::string& controllers, const std::string& controller) {
 
 double integrator_memory(size_t states, size_t indicators) {
   constexpr double DenseMatrices = 2;  // the Jacobian and the linear solver's saved copy
-  // CVODE's history of order 5 and its work vectors, the linear solver's vectors and pivots,
-  // the host's own copies.
+  // The integrator's history of order 5 and its work vectors, the linear solver's vectors and
+  // pivots, the host's own copies.
   constexpr double StateVectors = 40;
-  // CVODE's values at both ends of the root search, the root's, its flags; the host's copy.
+  // The integrator's values at both ends of the root search, the root's, its flags; the
+  // host's copy.
   constexpr double IndicatorArrays = 8;
   const double n = static_cast<double>(states);
   const double nz = static_cast<double>(indicators);

@@ -86,7 +86,7 @@ void ResultFile::note_made() {
   if (written_since(before_, now)) made_ = now;
 }
 
-ResultRows ResultFile::rows(long expected, bool folderRemoved) const {
+ResultRows ResultFile::read_back(const ExpectedRows& expected, bool folderRemoved) const {
   ResultRows r;
   r.path = path_;
   const FileStamp now = stamp_of(ResultFileName);
@@ -100,6 +100,6 @@ ResultRows ResultFile::rows(long expected, bool folderRemoved) const {
   }
   r.written = r.removed == ResultRows::Removed::No && written_since(before_, now);
   if (r.written) r.rows = rows_in(ResultFileName);
-  r.expected = expected;
+  r.expected = expected.count();
   return r;
 }

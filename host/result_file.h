@@ -22,6 +22,22 @@ inline bool in_row_window(double t) {
   return std::fabs(1000.0 * t - std::floor(1000.0 * t + 0.5)) < 1e-4;
 }
 
+// The rows a run should leave in the file at the least, counted as it goes: the
+// initialisation's and one per output point in the row window; none before the model is
+// instantiated.
+class ExpectedRows {
+ public:
+  void initialisation() { count_ = 1; }
+  // Asked at every output point: inline.
+  void output_point(double t) {
+    if (in_row_window(t)) ++count_;
+  }
+  long count() const { return count_; }
+
+ private:
+  long count_ = 0;
+};
+
 // A file as stat sees it, to tell whether a run wrote it.
 struct FileStamp {
   bool exists = false;
@@ -63,9 +79,9 @@ class ResultFile {
   explicit ResultFile(std::string path);
   // The model is initialised: the file it made then is the run's result file.
   void note_made();
-  // The rows of the file if the run wrote it, with the fewest it should hold; whether the file
-  // noted was removed since (folderRemoved: with its folder).
-  ResultRows rows(long expected, bool folderRemoved) const;
+  // The rows of the file read back if the run wrote it, with the fewest it should hold;
+  // whether the file noted was removed since (folderRemoved: with its folder).
+  ResultRows read_back(const ExpectedRows& expected, bool folderRemoved) const;
 
  private:
   std::string path_;

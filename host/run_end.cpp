@@ -1,7 +1,6 @@
 #include "host/run_end.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 
 #include "host/console.h"

@@ -1,7 +1,6 @@
 #include "host/simulation.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <memory>
@@ -11,7 +10,6 @@
 #include "host/integrator.h"
 #include "host/model_messages.h"
 #include "host/numbers.h"
-#include "host/result_file.h"
 
 namespace {
 
@@ -20,7 +18,7 @@ namespace {
 class PointModel {
  public:
   explicit PointModel(FmuInstance& fmu) : fmu_(fmu) {
-    // CVODE's callbacks then never allocate.
+    // The integrator's callbacks then never allocate.
     states_.reserve(fmu.states());
   }
 
@@ -62,7 +60,8 @@ class PointModel {
     return fmiOK;
   }
 
-  // fmiDiscard: the model cannot be evaluated at this point; CVODE retries with a smaller step.
+  // fmiDiscard: the model cannot be evaluated at this point; the integrator retries with a
+  // smaller step.
   static int code(fmiStatus s) { return s == fmiOK ? 0 : s == fmiDiscard ? 1 : -1; }
   static int derivatives_of(void* self, double t, const double* x, double* dx) {
     return code(static_cast<PointModel*>(self)->derivatives(t, x, dx));
@@ -101,7 +100,6 @@ class Run {
     integrator_ = std::make_unique<Integrator>(fmu_.states(), fmu_.indicators(),
                                                point_.equations());
     summary_.started = true;
-    summary_.rowsExpected = 1;  // the initialisation's
     double t = s_.start;
     if (!initialize()) return finish(t);
     start_integrator(t);
@@ -140,13 +138,14 @@ class Run {
     for (const ResolvedAssignment& a : assignments_) fmu_.set_value(a);
     fmiEventInfo info{};
     fmu_.initialize(s_.tolerance, info);
+    summary_.rowsExpected.initialisation();
     if (s_.initialized) s_.initialized();
     return settle_events(info, s_.start);
   }
 
-  // CVODE's own first step after a start can be tiny (some 1e-8 s when nothing moves yet); a
-  // model that records each completed step near an output time would record such a step as
-  // well. A thousandth of the output interval is still a cautious first try, and the error
+  // The integrator's own first step after a start can be tiny (some 1e-8 s when nothing moves
+  // yet); a model that records each completed step near an output time would record such a
+  // step as well. A thousandth of the output interval is still a cautious first try, and the error
   // test shortens it where the model needs that; but not a thousandth of a long interval
   // (1e4 s of 1e7 s), from which the error test cannot shorten it enough after an event:
   // a thousandth of the model's time scale at most.
@@ -162,7 +161,7 @@ class Run {
     integrator_->start(t, nominal.data(), settings);
   }
 
-  // CVODE takes its own steps; the stop time and time events end a step early. So does an
+  // The integrator takes its own steps; the stop time and time events end a step early. So does an
   // output point that the step of h from t would end just after: the step ends on it instead.
   // A step that would end just before one ends a little earlier. A model that records
   // completed steps near output times then sees one such step, not two a hair's breadth apart.
@@ -220,7 +219,7 @@ class Run {
 
   void reach_output_point() {
     ++summary_.outputPoints;
-    if (in_row_window(nextOutput_)) ++summary_.rowsExpected;
+    summary_.rowsExpected.output_point(nextOutput_);
     nextOutput_ = grid_.point(++nextPoint_);
   }
 
@@ -271,11 +270,11 @@ class Run {
     return true;
   }
 
-  // A step that failed at t. A failed call of the model, also the event indicators' discard
-  // (a root function cannot ask for a smaller step), ends the run with that call. After
-  // discarded evaluations CVODE gave up: the last one shows why, where CVODE gave up on
-  // evaluations. Otherwise no call of the model failed: the failure is CVODE's own, which
-  // another tolerance may get past.
+  // A step that failed at t. A failed call of the model ends the run with that call; so does
+  // a discard of the event indicators, since a root function cannot ask for a smaller step.
+  // After discarded evaluations the report shows the last one where the failure is one they
+  // can cause. Otherwise no call of the model failed: the failure is the integrator's own,
+  // which another tolerance may get past.
   [[noreturn]] void fail_integration(const StepResult& step, double t) const {
     using Report = FmuInstance::Report;
     if (fmu_.failed() || step.indicatorsFailed) fmu_.fail(Report::FailedCall);
@@ -283,7 +282,7 @@ class Run {
     if (fmu_.discards() > 0) {
       why += ": the model discarded its evaluation " + std::to_string(fmu_.discards()) +
              " times, also with smaller steps";
-      fmu_.fail(step.afterEvaluations ? Report::LastDiscard : Report::LogHint, why);
+      fmu_.fail(step.mayComeFromDiscards ? Report::LastDiscard : Report::LogHint, why);
     }
     char tolerance[40];
     std::snprintf(tolerance, sizeof tolerance, "%g", s_.tolerance);
@@ -332,7 +331,7 @@ class Run {
   double lastEventTime_ = std::numeric_limits<double>::quiet_NaN();
   int eventsAtTime_ = 0;
   // Where complete_step's evaluation puts the event indicators, which the host never reads
-  // (the root finding has CVODE's array, zeroed for each call): zeroed once, so that the
+  // (the root finding has the integrator's array, zeroed for each call): zeroed once, so that the
   // model is handed no uninitialised memory.
   std::vector<double> indicators_;
 };

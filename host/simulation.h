@@ -13,6 +13,7 @@
 #include "host/experiment.h"
 #include "host/fmi_library.h"
 #include "host/model_description.h"
+#include "host/result_file.h"
 
 struct SimulationSettings : Experiment {
   bool log = false;  // debug logging, every message on stderr
@@ -27,10 +28,7 @@ struct SimulationSummary {
   long steps = 0;         // completed integrator steps
   long events = 0;        // state, time and step events handled
   long outputPoints = 0;  // points of the output grid reached
-  // The rows the run should leave in the result file at the least: the initialisation's and
-  // one per output point in the library's window of a row (see result_file.h); none before
-  // the model is instantiated.
-  long rowsExpected = 0;
+  ExpectedRows rowsExpected;  // in the result file
   double endTime = 0.0;
   bool stoppedByModel = false;
   long warnings = 0;         // calls that returned fmiWarning
