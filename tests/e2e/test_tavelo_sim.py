@@ -1424,6 +1424,25 @@ class BrokenFmus(unittest.TestCase):
                     self.assertIn("it is cut short: a segment of", done.stderr)
 
 
+# Mounts a tmpfs ($1 its options) at $2 and runs the rest of the arguments, then lists on
+# stdout what they left in it; exit status 125 where the mount fails.
+IN_TMPFS = ('options=$1 folder=$2; shift 2; mount -t tmpfs -o "$options" tmpfs "$folder" || '
+            'exit 125; "$@"; status=$?; ls -A "$folder"; exit $status')
+
+
+def in_tmpfs():
+    """The command that, followed by the tmpfs's options, its folder and a command, runs that
+    with the tmpfs mounted there, in a mount namespace of its own (the tmpfs is gone with it):
+    root's, else a user namespace's; None where neither can mount one."""
+    for namespace in (["unshare", "--mount"], ["unshare", "--user", "--map-root-user", "--mount"]):
+        command = namespace + ["sh", "-c", IN_TMPFS, "sh"]
+        with contextlib.suppress(OSError), scratch() as d:
+            if subprocess.run(command + ["noexec", d, "true"], capture_output=True,
+                              timeout=60).returncode == 0:
+                return command
+    return None
+
+
 class ScratchFolders(unittest.TestCase):
     """A run removes what earlier runs left in their scratch folders when their process is
     gone; nothing of a live process, of another user, or that the host does not put there."""
@@ -1505,6 +1524,34 @@ class ScratchFolders(unittest.TestCase):
             self.assertEqual(os.listdir(tmp), [])
             self.assertFalse(os.path.exists(os.path.join(d, "dsres.mat")))
 
+
+    def test_a_scratch_folder_on_a_file_system_mounted_noexec(self):
+        # The loader maps no library from it: one line names the folder, the reason and how to
+        # choose another. The same tmpfs mounted without noexec runs; the folder is gone.
+        mounted = in_tmpfs()
+        if mounted is None:
+            self.skipTest("no tmpfs can be mounted here: neither unshare --mount nor unshare "
+                          "--user --map-root-user --mount works")
+        for options, status in [("exec", 0), ("noexec", 1)]:
+            with self.subTest(options), scratch() as d:
+                tmp = os.path.join(d, "tmp")
+                os.mkdir(tmp)
+                done = subprocess.run(mounted + [options, tmp, SIM, "--quiet", "--stop", "0.01",
+                                                 FMU], cwd=d, capture_output=True, text=True,
+                                      timeout=300, env=dict(os.environ, TMPDIR=tmp))
+                self.assertEqual(done.returncode, status, done.stderr)
+                self.assertEqual(done.stdout, "")  # nothing left in the tmpfs
+                if status == 0:
+                    self.assertEqual(done.stderr, "")
+                    continue
+                self.assertRegex(done.stderr, rf"^tavelo-sim: cannot load binaries/linux64/"
+                                              rf"Tavelo\.so of {re.escape(FMU)}: the scratch "
+                                              rf"folder {re.escape(tmp)}/tavelo-sim-\d+-\w{{6}} "
+                                              r"is on a file system that does not allow "
+                                              r"programs to be run from it \(noexec\); choose "
+                                              r"a folder on another file system with "
+                                              r"TMPDIR=FOLDER\n$")
+                self.assertFalse(os.path.exists(os.path.join(d, "dsres.mat")))
 
     def test_a_relative_tmpdir_with_a_result_dir(self):
         # TMPDIR is taken from the folder the run starts in, not from the result folder it
