@@ -31,7 +31,11 @@ FmiLibrary::FmiLibrary(const FmuArchive& fmu, const std::string& modelIdentifier
       // Every symbol is bound now: one that no library defines refuses the FMU here, not the
       // call that needs it in the middle of the run.
       handle_ = dlopen(file.path().c_str(), RTLD_NOW | RTLD_LOCAL);
-      if (handle_ == nullptr) problem = loader_error(file.path());
+      if (handle_ == nullptr) {
+        // A folder no program runs from is the reason, not the segment the loader names.
+        const std::string folderProblem = file.load_problem();
+        problem = folderProblem.empty() ? loader_error(file.path()) : folderProblem;
+      }
     }
     if (!problem.empty()) throw HostError("cannot load " + name_ + ": " + problem);
   }

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "host/errors.h"
@@ -118,4 +119,12 @@ std::string ScratchFile::write(const std::string& bytes) const {
   const int writeError = errno;
   if (std::fclose(out) == 0 && written) return {};
   return "cannot write " + path_ + ": " + std::strerror(written ? errno : writeError);
+}
+
+std::string ScratchFile::load_problem() const {
+  struct statvfs fileSystem;
+  if (statvfs(folder_.c_str(), &fileSystem) != 0 || !(fileSystem.f_flag & ST_NOEXEC)) return {};
+  return "the scratch folder " + folder_ +
+         " is on a file system that does not allow programs to be run from it (noexec); "
+         "choose a folder on another file system with TMPDIR=FOLDER";
 }

@@ -18,6 +18,9 @@ class ScratchFile {
   const std::string& path() const { return path_; }
   // Writes the file; why it could not, or nothing.
   std::string write(const std::string& bytes) const;
+  // Why no library loads from the folder, for a loader that failed: its file system is
+  // mounted noexec (the loader says only that it failed to map a segment); or nothing.
+  std::string load_problem() const;
 
  private:
   std::string folder_;

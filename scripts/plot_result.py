@@ -9,6 +9,7 @@ aliases and their signs included; `Result` can be imported to read the file from
 """
 import argparse
 import os
+import stat
 import struct
 import sys
 
@@ -32,11 +33,25 @@ _ELEMENT_TYPES = ["<f8", "<f4", "<i4", "<i2", "<u2", "u1"]
 _HEADER = struct.Struct("<5i")  # type, mrows, ncols, imaginary part flag, name length
 
 
-def _read_matrices(path, data, growing):
+def _read_file(path):
+    """The bytes of a file, and whether it was being written while they were read: a regular
+    file whose size or time of change after the read is not that before it (a run that
+    appends columns meanwhile, or counts one; the time alone can miss a change on a clock of
+    coarse steps). A pipe's size is no file's."""
+    with open(path, "rb") as f:
+        before = os.fstat(f.fileno())
+        data = f.read()
+        after = os.fstat(f.fileno())
+    changed = (after.st_size, after.st_mtime_ns) != (before.st_size, before.st_mtime_ns)
+    return data, stat.S_ISREG(before.st_mode) and changed
+
+
+def _read_matrices(path, data, growing, written_meanwhile=False):
     """The matrices of a MAT version 4 file, {name: (holds text, elements)}, the elements of
     each as stored, one stored column per row (ncols x mrows); and the number of bytes after
     the last matrix where that is `growing`: at most one more stored column, the bytes of a
-    column written without its count (a run killed while appending it)."""
+    column written without its count (a run killed while appending it), or any number where
+    the file was `written_meanwhile` (the columns appended after the count was read)."""
     if not data:
         raise NotAResultFile(path, "empty file, no MAT version 4 result file")
     if data.startswith(b"MATLAB "):
@@ -48,7 +63,7 @@ def _read_matrices(path, data, growing):
         if last is not None and last == growing:
             elements = matrices[last][1]
             extra = len(data) - at
-            if extra > elements.shape[1] * elements.itemsize:
+            if extra > elements.shape[1] * elements.itemsize and not written_meanwhile:
                 raise NotAResultFile(path, f"{extra} bytes after the {elements.shape[0]} columns "
                                            f"of {last} that its header counts, more than one "
                                            "column")
@@ -92,12 +107,13 @@ class Result:
     A file that is no MAT version 4 result file raises NotAResultFile. A run killed while it
     appended a column of data_2 (one recorded time) can leave that column's bytes, not
     counted, at the end of the file: the counted columns are read, and a warning on the
-    standard error stream names the bytes left out (also in `ignored_bytes`)."""
+    standard error stream names the bytes left out (also in `ignored_bytes`). A file that a
+    run writes while it is read (`being_written`) is read as the columns of data_2 counted
+    when the count was read, with a line on the standard error stream that says so."""
 
     def __init__(self, path):
-        with open(path, "rb") as f:
-            data = f.read()
-        matrices, self.ignored_bytes = _read_matrices(path, data, "data_2")
+        data, self.being_written = _read_file(path)
+        matrices, self.ignored_bytes = _read_matrices(path, data, "data_2", self.being_written)
 
         def matrix(name, text, required=True):
             if name not in matrices:
@@ -157,7 +173,18 @@ class Result:
         self._data1 = data1
         self._index = {name: i for i, name in enumerate(self.names)}
         self.time = self._data2[:, 0].astype(float)
-        if self.ignored_bytes:
+        self._warn_of_what_was_left_out(path)
+
+    def _warn_of_what_was_left_out(self, path):
+        """One line on the standard error stream for a file read as it was being written, or
+        one that ends in the bytes of a column without its count."""
+        if self.being_written:
+            left_out = f", left out the {self.ignored_bytes} bytes after them" \
+                if self.ignored_bytes else ""
+            print(f"plot_result.py: {path}: being written while it was read: read the "
+                  f"{len(self.time)} columns of data_2 that it counted then{left_out}",
+                  file=sys.stderr)
+        elif self.ignored_bytes:
             print(f"plot_result.py: {path}: ignored {self.ignored_bytes} bytes after the "
                   f"{len(self.time)} columns of data_2 that the file counts (a column whose "
                   "writing was cut short)", file=sys.stderr)

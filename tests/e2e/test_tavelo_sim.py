@@ -22,8 +22,10 @@ import subprocess
 import sys
 import tempfile
 import termios
+import threading
 import time
 import unittest
+import unittest.mock
 import warnings
 import xml.etree.ElementTree as ElementTree
 import zipfile
@@ -678,11 +680,35 @@ class Interrupts(unittest.TestCase):
             self.assertLessEqual(os.path.getsize(os.path.join(d, "dsres.mat")), limit)
 
 
+class FileWrittenWhileRead:
+    """A file opened for the reader that a run writes to between two of the reader's reads:
+    once its first `at` bytes are read, write(path) is made, and then the rest is read."""
+
+    def __init__(self, path, at, write):
+        self._file = open(path, "rb")
+        self._path, self._at, self._write = path, at, write
+
+    def read(self):
+        first = self._file.read(self._at)
+        self._write(self._path)
+        return first + self._file.read()
+
+    def fileno(self):
+        return self._file.fileno()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exception):
+        self._file.close()
+
+
 class ResultReader(unittest.TestCase):
     """The plot script's reader: matrix, column and sign from dataInfo on a small file; on a
     result file of tavelo-sim that ends in a column written without its count, the counted
-    columns and one warning; on files that are no result file, NotAResultFile and one line
-    from the command line."""
+    columns and one warning; on one that a run writes while it is read, the columns counted
+    then and one line; on files that are no result file, NotAResultFile and one line from the
+    command line."""
 
     @classmethod
     def setUpClass(cls):
@@ -731,6 +757,33 @@ class ResultReader(unittest.TestCase):
                                os.path.join(self.dir.name, "picture.png")],
                               capture_output=True, text=True, timeout=120)
 
+    def reading_while(self, write, at=None):
+        """The reader's files written to by write(path) once their first `at` bytes have been
+        read, by default up to data_2's count."""
+        at = self.header_at("data_2") + 20 if at is None else at
+        return unittest.mock.patch.object(
+            sys.modules[Result.__module__], "open", create=True,
+            new=lambda path, mode: FileWrittenWhileRead(path, at, write))
+
+    def columns(self, count, part=0):
+        """The bytes of whole columns and `part` bytes of one more, as a run appends them."""
+        return (self.whole[-self.row_bytes:] * (count + 1))[:count * self.row_bytes + part]
+
+    def appending(self, columns, part, counted, ticks):
+        """A run's writing: columns and `part` bytes of one more appended, and data_2's count
+        raised to `counted`; unless the clock `ticks`, the file's time is set back to what it
+        was (a clock of coarse steps)."""
+        def write(path):
+            before = os.stat(path)
+            with open(path, "r+b") as f:
+                f.seek(0, os.SEEK_END)
+                f.write(self.columns(columns, part))
+                f.seek(self.header_at("data_2") + 8)
+                f.write(struct.pack("<i", counted))
+            if not ticks:
+                os.utime(path, ns=(before.st_atime_ns, before.st_mtime_ns))
+        return write
+
     def assert_counted_columns(self, result):
         data2 = self.matrices["data_2"]
         np.testing.assert_array_equal(result.time, data2[0].astype(float))
@@ -765,6 +818,61 @@ class ResultReader(unittest.TestCase):
         done = self.plot(path)
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertEqual(done.stderr.count(f"ignored {self.row_bytes} bytes"), 1, done.stderr)
+
+    def test_a_file_written_while_it_is_read_is_read_as_counted_then(self):
+        # A run appends columns and raises data_2's count after the reader has read the count:
+        # the columns counted then are read, and one line says the file was being written.
+        # The size tells, also where the clock has not ticked since the file's last change;
+        # where the run only counts a column it had appended before the read, the time tells.
+        counted = self.matrices["data_2"].shape[1]
+        for uncounted, columns, part, ticks in [(0, 1, 0, False), (0, 3, 0, False),
+                                                (0, 2, 100, False), (1, 0, 0, True)]:
+            with self.subTest(uncounted=uncounted, columns=columns, part=part):
+                path = self.file("growing.mat", self.whole + self.columns(uncounted))
+                os.utime(path, (time.time() - 10,) * 2)  # a tick since it was written
+                with self.reading_while(self.appending(columns, part,
+                                                       counted + uncounted + columns, ticks)):
+                    result, err = self.read(path)
+                appended = (uncounted + columns) * self.row_bytes + part
+                self.assertTrue(result.being_written)
+                self.assertEqual(result.ignored_bytes, appended)
+                self.assert_counted_columns(result)
+                self.assertEqual(err, f"plot_result.py: {path}: being written while it was read: "
+                                      f"read the {counted} columns of data_2 that it counted "
+                                      f"then, left out the {appended} bytes after them\n")
+        # A column appended and counted before the reader reads the count: no bytes left out.
+        path = self.file("growing.mat", self.whole)
+        with self.reading_while(self.appending(1, 0, counted + 1, ticks=False), at=0):
+            result, err = self.read(path)
+        self.assertEqual((len(result.time), result.ignored_bytes), (counted + 1, 0))
+        self.assertEqual(err, f"plot_result.py: {path}: being written while it was read: read "
+                              f"the {counted + 1} columns of data_2 that it counted then\n")
+
+    def test_a_damaged_file_that_holds_still_is_refused(self):
+        # More than a column after the counted ones, read through the same reads as a file
+        # that grows: from a file that nothing writes meanwhile, and from a FIFO, whose size
+        # is no file's, while its writer changes its time.
+        damaged = self.whole + self.whole[-self.row_bytes:] + b"\0"
+        problem = (f"{self.row_bytes + 1} bytes after the {self.matrices['data_2'].shape[1]} "
+                   "columns of data_2 that its header counts, more than one column")
+
+        def fed_fifo():
+            path = os.path.join(self.dir.name, "still.fifo")
+            os.mkfifo(path)
+
+            def feed():
+                with open(path, "wb") as f:
+                    f.write(damaged)
+            threading.Thread(target=feed, daemon=True).start()
+            return path
+
+        for name, path, meanwhile in [
+                ("file", self.file("still.mat", damaged), lambda path: None),
+                ("FIFO", fed_fifo(), lambda path: os.utime(path, (time.time() - 10,) * 2))]:
+            with self.subTest(name), self.reading_while(meanwhile):
+                with self.assertRaises(NotAResultFile) as raised:
+                    Result(path)
+                self.assertEqual(str(raised.exception), f"{path}: {problem}")
 
     def test_a_file_that_is_no_result_file_gives_one_line(self):
         def v4_without(name):
@@ -1424,6 +1532,25 @@ class BrokenFmus(unittest.TestCase):
                     self.assertIn("it is cut short: a segment of", done.stderr)
 
 
+# Mounts a tmpfs ($1 its options) at $2 and runs the rest of the arguments, then lists on
+# stdout what they left in it; exit status 125 where the mount fails.
+IN_TMPFS = ('options=$1 folder=$2; shift 2; mount -t tmpfs -o "$options" tmpfs "$folder" || '
+            'exit 125; "$@"; status=$?; ls -A "$folder"; exit $status')
+
+
+def in_tmpfs():
+    """The command that, followed by the tmpfs's options, its folder and a command, runs that
+    with the tmpfs mounted there, in a mount namespace of its own (the tmpfs is gone with it):
+    root's, else a user namespace's; None where neither can mount one."""
+    for namespace in (["unshare", "--mount"], ["unshare", "--user", "--map-root-user", "--mount"]):
+        command = namespace + ["sh", "-c", IN_TMPFS, "sh"]
+        with contextlib.suppress(OSError), scratch() as d:
+            if subprocess.run(command + ["noexec", d, "true"], capture_output=True,
+                              timeout=60).returncode == 0:
+                return command
+    return None
+
+
 class ScratchFolders(unittest.TestCase):
     """A run removes what earlier runs left in their scratch folders when their process is
     gone; nothing of a live process, of another user, or that the host does not put there."""
@@ -1505,6 +1632,34 @@ class ScratchFolders(unittest.TestCase):
             self.assertEqual(os.listdir(tmp), [])
             self.assertFalse(os.path.exists(os.path.join(d, "dsres.mat")))
 
+
+    def test_a_scratch_folder_on_a_file_system_mounted_noexec(self):
+        # The loader maps no library from it: one line names the folder, the reason and how to
+        # choose another. The same tmpfs mounted without noexec runs; the folder is gone.
+        mounted = in_tmpfs()
+        if mounted is None:
+            self.skipTest("no tmpfs can be mounted here: neither unshare --mount nor unshare "
+                          "--user --map-root-user --mount works")
+        for options, status in [("exec", 0), ("noexec", 1)]:
+            with self.subTest(options), scratch() as d:
+                tmp = os.path.join(d, "tmp")
+                os.mkdir(tmp)
+                done = subprocess.run(mounted + [options, tmp, SIM, "--quiet", "--stop", "0.01",
+                                                 FMU], cwd=d, capture_output=True, text=True,
+                                      timeout=300, env=dict(os.environ, TMPDIR=tmp))
+                self.assertEqual(done.returncode, status, done.stderr)
+                self.assertEqual(done.stdout, "")  # nothing left in the tmpfs
+                if status == 0:
+                    self.assertEqual(done.stderr, "")
+                    continue
+                self.assertRegex(done.stderr, rf"^tavelo-sim: cannot load binaries/linux64/"
+                                              rf"Tavelo\.so of {re.escape(FMU)}: the scratch "
+                                              rf"folder {re.escape(tmp)}/tavelo-sim-\d+-\w{{6}} "
+                                              r"is on a file system that does not allow "
+                                              r"programs to be run from it \(noexec\); choose "
+                                              r"a folder on another file system with "
+                                              r"TMPDIR=FOLDER\n$")
+                self.assertFalse(os.path.exists(os.path.join(d, "dsres.mat")))
 
     def test_a_relative_tmpdir_with_a_result_dir(self):
         # TMPDIR is taken from the folder the run starts in, not from the result folder it
