@@ -109,7 +109,7 @@ TEST(Assignments, WhatCannotBeSetAndValuesThatDoNotParse) {
   };
   const Refused cases[] = {
       no("k", "", "Real"), no("k", "inf", "Real"), no("k", "nan", "Real"),
-      no("k", "1,5", "Real"), no("kMinus", "one", "Real"),
+      no("k", "1,5", "Real"), no("k", "+-1", "Real"), no("kMinus", "one", "Real"),
       no("n", "2147483648", "Integer"), no("n", "-2147483649", "Integer"),
       no("n", "+5", "Integer"), no("n", "5.0", "Integer"), no("n", "1e3", "Integer"),
       no("n", "", "Integer"), no("n", " 5", "Integer"),

@@ -185,7 +185,7 @@ TEST(CommandLine, NumbersAreFiniteDoublesInTheCFormatAndNothingElse) {
                  {"1E3", 1000.0, ""},
                  refused(""), refused("1s"), refused("1 "), refused(" 1"), refused("1,5"),
                  refused("0x10"), refused("0x1p3"), refused("inf"), refused("-inf"),
-                 refused("nan"), refused("1e400"), refused("1e"), refused("++1"),
+                 refused("nan"), refused("1e400"), refused("1e"), refused("++1"), refused("+-1"),
                  refused("+"), refused("-")},
                 start_of);
 }
