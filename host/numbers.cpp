@@ -4,14 +4,27 @@
 #include <cmath>
 #include <cstdio>
 
-std::optional<double> parse_real(const std::string& text) {
-  double value = 0.0;
+namespace {
+
+// The text as from_chars reads a double, after a leading '+', which from_chars does not take; a
+// sign after that '+' ("+-1") reads as no number.
+std::from_chars_result read_real(const std::string& text, double& value) {
   const char* first = text.data();
   const char* last = first + text.size();
-  // from_chars takes no leading '+'.
-  if (first != last && *first == '+') ++first;
-  const auto result = std::from_chars(first, last, value);
-  if (text.empty() || result.ec != std::errc() || result.ptr != last || !std::isfinite(value))
+  if (first != last && *first == '+') {
+    ++first;
+    if (first != last && *first == '-') return {first, std::errc::invalid_argument};
+  }
+  return std::from_chars(first, last, value);
+}
+
+}  // namespace
+
+std::optional<double> parse_real(const std::string& text) {
+  double value = 0.0;
+  const auto result = read_real(text, value);
+  if (result.ec != std::errc() || result.ptr != text.data() + text.size() ||
+      !std::isfinite(value))
     return std::nullopt;
   return value;
 }

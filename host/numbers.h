@@ -9,7 +9,7 @@
 #include <string>
 
 // A finite double in the "C" format, the whole text; nothing when the text is not one. A
-// leading '+' is taken, as in the command lines users write.
+// leading '+' is taken, as in the command lines users write, but no sign after it ("+-1").
 std::optional<double> parse_real(const std::string& text);
 
 // Start and stop times lie within this many seconds of 0: the output grid counts milliseconds,

@@ -956,6 +956,8 @@ class SetValues(unittest.TestCase):
             (FMU, "world.g=", '--set world.g: "" is no Real value'),
             (FMU, "world.g=inf", '--set world.g: "inf" is no Real value'),
             (FMU, "world.g=1e999", '--set world.g: "1e999" is no Real value'),
+            # A sign after the leading plus: no -0.02.
+            (FMU, "armFriction=+-0.02", '--set armFriction: "+-0.02" is no Real value'),
             (TEST_FMU, "scenario=1.5", '--set scenario: "1.5" is no Integer value'),
             (TEST_FMU, "scenario=2147483648", '--set scenario: "2147483648" is no Integer'),
             (TEST_FMU, "moving=yes", '--set moving: "yes" is no Boolean value'),
