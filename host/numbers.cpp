@@ -29,6 +29,12 @@ std::optional<double> parse_real(const std::string& text) {
   return value;
 }
 
+bool beyond_double_range(const std::string& text) {
+  double value = 0.0;
+  const auto result = read_real(text, value);
+  return result.ec == std::errc::result_out_of_range && result.ptr == text.data() + text.size();
+}
+
 std::string time_range_error(double start, double stop, TimesFrom from) {
   if (stop > start) return {};
   switch (from) {

@@ -44,7 +44,9 @@ void set_flag(const std::string& name, Options& o) {
 // A time, the output interval or the tolerance; an error text, empty when the value is right.
 std::string set_number(const std::string& name, const std::string& value, Options& o) {
   const std::optional<double> number = parse_real(value);
-  if (!number) return name + ": \"" + value + "\" is not a finite number";
+  if (!number)
+    return name + ": \"" + value + "\" is " +
+           (beyond_double_range(value) ? "out of the range of a double" : "not a finite number");
   if ((name == "--start" || name == "--stop") && !within_time_range(*number))
     return name + ": " + value + " s lies farther than 1e9 s from 0 (the output grid counts "
            "milliseconds)";

@@ -955,7 +955,7 @@ class SetValues(unittest.TestCase):
             (FMU, "world.g=9,81", '--set world.g: "9,81" is no Real value'),
             (FMU, "world.g=", '--set world.g: "" is no Real value'),
             (FMU, "world.g=inf", '--set world.g: "inf" is no Real value'),
-            (FMU, "world.g=1e999", '--set world.g: "1e999" is no Real value'),
+            (FMU, "world.g=1e999", '--set world.g: "1e999" is out of the range of a double'),
             # A sign after the leading plus: no -0.02.
             (FMU, "armFriction=+-0.02", '--set armFriction: "+-0.02" is no Real value'),
             (TEST_FMU, "scenario=1.5", '--set scenario: "1.5" is no Integer value'),
@@ -984,6 +984,7 @@ class CommandLine(unittest.TestCase):
             (["--stop"], 2, "--stop needs a value"),
             (["--stop", "abc", FMU], 2, '--stop: "abc" is not a finite number'),
             (["--start", "nan", FMU], 2, '--start: "nan" is not a finite number'),
+            (["--stop", "1e400", FMU], 2, '--stop: "1e400" is out of the range of a double'),
             (["--interval", "0", FMU], 2, "--interval must be greater than 0"),
             (["--interval=-1e-3", FMU], 2, "--interval must be greater than 0"),
             (["--tolerance", "1", FMU], 2, "--tolerance: 1 does not lie between 0 and 1"),
