@@ -87,10 +87,13 @@ std::string set_option(const std::string& name, const std::string& value, Option
   return set_number(name, value, o);
 }
 
-// The FMU, an argument that is no option; an error text, empty when it is right.
+// The FMU, an argument that is no option; an error text, empty when it is right. An empty
+// name is refused where it stands: the path would read as no FMU given, or give way to the
+// next one.
 std::string set_fmu(const std::string& argument, bool endOfOptions, Options& o) {
   if (argument.size() > 1 && argument[0] == '-' && !endOfOptions)
     return "unknown option " + argument;
+  if (argument.empty()) return "the FMU's name is empty";
   if (!o.fmuPath.empty()) return "more than one FMU given: " + argument;
   o.fmuPath = argument;
   return {};

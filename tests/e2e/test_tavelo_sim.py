@@ -979,6 +979,8 @@ class CommandLine(unittest.TestCase):
     def test_bad_command_lines(self):
         cases = [
             ([], 2, "no FMU given"),
+            ([""], 2, "the FMU's name is empty"),
+            (["", FMU], 2, "the FMU's name is empty"),  # not a run of the FMU
             (["--bogus", FMU], 2, "unknown option --bogus"),
             (["-x", FMU], 2, "unknown option -x"),
             (["--stop"], 2, "--stop needs a value"),
