@@ -81,6 +81,12 @@ std::string seconds_text(double t) {
   return text;
 }
 
+std::string summary_seconds_text(double t) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.9g s", t);
+  return text;
+}
+
 std::string time_text(double t) {
   char text[64];
   std::snprintf(text, sizeof text, "t = %.17g s", t);

@@ -48,5 +48,8 @@ std::string tolerance_error(double tolerance);
 std::string shortest_text(double x);
 // A time as short as "%g" writes it: "10 s", "1e+09 s".
 std::string seconds_text(double t);
+// A time of the run's summary, its start, end and stop time alike, to nine significant
+// digits: "999999990 s", "4.85512346 s", "1e+09 s".
+std::string summary_seconds_text(double t);
 // A time to the last bit, where a call of the model failed or warned: "t = 0.20000000000000001 s".
 std::string time_text(double t);

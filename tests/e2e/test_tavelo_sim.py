@@ -321,6 +321,15 @@ class OutputGrid(unittest.TestCase):
                     self.assertEqual(done.returncode, 0, done.stderr)
                     self.assertIn("output points     100 (every 0.001 s)", done.stdout)
 
+    def test_the_summary_writes_its_start_time_as_its_end_time(self):
+        # To nine digits: "%g" made 999999990 s "1e+09 s".
+        with scratch() as d:
+            done = run(["--set", "frozen=true", "--start", "999999990", "--stop", "1e9",
+                        TEST_FMU], d)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(done.stdout.splitlines()[0],
+                             f"{TEST_FMU}: simulated from 999999990 s to 1e+09 s")
+
     def test_rows_are_counted_only_in_a_file_this_run_wrote(self):
         with scratch() as d:
             path = os.path.join(d, "dsres.mat")
@@ -473,6 +482,17 @@ class Interrupts(unittest.TestCase):
             out, err = child.communicate(timeout=60)
             self.assertEqual((child.returncode, out, err), (130, "", ""))
             self.assertGreater(load_strictly(path)["data_2"].shape[1], 1)
+
+    def test_an_interrupted_run_writes_its_start_and_stop_time_as_its_end_time(self):
+        # To nine digits: "%g" made them 1234.57 s and 100000 s.
+        with scratch() as d:
+            child, run_dir, _ = self.start_long_run(d, "--start", "1234.5678", stop="100000.5")
+            self.wait_for_result_file(run_dir)
+            child.send_signal(signal.SIGINT)
+            out, err = child.communicate(timeout=60)
+            self.assertEqual((child.returncode, err), (130, ""))
+            self.assertRegex(out.splitlines()[0], r": simulated from 1234\.5678 s to \d+\.?\d* s, "
+                             r"interrupted by SIGINT \(stop time 100000\.5 s\)$")
 
     def test_no_descriptor_of_the_fmu_is_open_during_the_run(self):
         # The archive is closed once the library is loaded: the model's process, and any
