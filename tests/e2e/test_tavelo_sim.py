@@ -2408,6 +2408,24 @@ class ModelNumbers(unittest.TestCase):
                                      f"experiment's tolerance {why}\n")
                     self.assertEqual(summary(broken, "--tolerance", "1e-6"), summary(TEST_FMU))
 
+    def test_absolute_tolerances_scale_with_the_states_nominal_values(self):
+        # The test model reports its parameter nominal as both states' nominal value: each
+        # absolute tolerance is the relative one times its magnitude, a nominal of 0 taken as 1.
+        # The bouncing ball's states are of order 1: a nominal of 1e-3 takes it through more
+        # steps, one of 1e3 through fewer.
+        def summary(nominal):
+            with scratch() as d:
+                done = run(["--stop", "0.6", "--set", f"nominal={nominal}", TEST_FMU], d)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                return re.sub(r"(wall time|result in) .*\n|^\S+: ", "", done.stdout)
+        def steps(text):
+            return summary_count(text, "integrator steps")
+        one, small = summary("1"), summary("1e-3")
+        self.assertEqual(summary("0"), one)
+        self.assertEqual(summary("-1e-3"), small)
+        self.assertGreater(steps(small), steps(one))
+        self.assertLess(steps(summary("1e3")), steps(one))
+
     def test_the_smallest_tolerance_is_met(self):
         # At the unit roundoff itself, the bound that --help and the README give; just below
         # it the command line is refused (CommandLine), at 1e-16 the test model's run fails
