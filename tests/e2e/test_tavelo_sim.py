@@ -2320,21 +2320,28 @@ class ModelNumbers(unittest.TestCase):
 
     def test_long_output_intervals_end_at_the_stop_time(self):
         # The pendulum's time scale is its default experiment's 10 s: the first step after a
-        # start or an event is a thousandth of that, not of the interval. With a default
-        # experiment of 1e7 s or more it is 1e4 s, which CVODE gives up on after an event at
-        # 19.7 s (its error test) or at the start at 1e-10 (its corrector): the integrator
-        # starts again there with a first step 1000 times shorter.
-        cases = [(None, "1e8", []), (None, "1e7", []), ("1e7", "1e7", []), ("1e7", "1e8", []),
-                 ("1e7", "1e7", ["--tolerance", "1e-10"]), ("1e9", "1e9", [])]
-        for default_stop, stop, args in cases:
+        # start or an event is a thousandth of that, not of the interval, and --log shows no
+        # retry (a first step of 1e5 s for --interval 1e8 would fail, and the retry hide it).
+        # With a default experiment of 1e7 s or more it is 1e4 s, which CVODE gives up on
+        # after an event at 19.7 s (its error test) or at the start at 1e-10 (its corrector):
+        # the integrator starts again there with a first step 1000 times shorter, once.
+        # (default stop time, stop time and interval, options, the first step retried)
+        cases = [(None, "1e8", [], None), (None, "1e7", [], None),
+                 ("1e7", "1e7", [], "10000 s"), ("1e7", "1e8", [], "10000 s"),
+                 ("1e7", "1e7", ["--tolerance", "1e-10"], "10000 s"),
+                 ("1e9", "1e9", [], "1e+06 s")]
+        for default_stop, stop, args, retried in cases:
             with self.subTest(default_stop=default_stop, stop=stop, args=args), scratch() as d:
                 fmu = FMU
                 if default_stop:
                     fmu = os.path.join(d, "Long.fmu")
                     rewrite_fmu(FMU, fmu, description=lambda xml: xml.replace(
                         'stopTime="10"', f'stopTime="{default_stop}"'))
-                done = self.run_in(d, ["--stop", stop, "--interval", stop, *args, fmu])
+                done = self.run_in(d, ["--log", "--stop", stop, "--interval", stop, *args, fmu])
                 self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertEqual(re.findall(r"^\[retry\] tavelo-sim: the first step of (\S+ s) ",
+                                            done.stderr, re.MULTILINE),
+                                 [retried] if retried else [], done.stderr)
                 self.assertIn(f"simulated from 0 s to {float(stop):.9g} s\n", done.stdout)
                 self.assertEqual(summary_count(done.stdout, "output points"), 1)
                 time = load_strictly(os.path.join(d, "dsres.mat"))["data_2"][0]
