@@ -2366,7 +2366,8 @@ class ModelNumbers(unittest.TestCase):
         # x' = x², from 1 at 0 s, grows past every bound before 1 s; every call of the model
         # succeeds (but a warning, named after the failure). CVODE gives up there after steps,
         # not on a first step: it is not tried again (--log would show it), also where the
-        # first step was 1e-3 s.
+        # first step was 1e-3 s. On its way --log shows CVODE's warnings of steps too short
+        # for t to move, on which it goes on, and then the error it gives up with.
         warned = ("\n  before it 1 calls returned fmiWarning, the first "
                   "fmiCompletedIntegratorStep at t = 9.9999999999999995e-07 s: the test model "
                   "warns once")
@@ -2383,6 +2384,14 @@ class ModelNumbers(unittest.TestCase):
                 logged = self.run_in(d, ["--log", *command])
                 self.assertEqual(logged.returncode, 1)
                 self.assertNotIn("[retry]", logged.stderr)
+                *warnings, failure = re.findall(r"^\[(\w+)\] (CVODE CVode: .*)$",
+                                                logged.stderr, re.MULTILINE)
+                self.assertEqual(failure[0], "error")
+                self.assertIn(f"no call of the model failed: {failure[1]} (", logged.stderr)
+                self.assertGreater(len(warnings), 1)
+                for label, message in warnings:
+                    self.assertEqual(label, "warning", message)
+                    self.assertRegex(message, r"t \+ h = t on the next step|The above warning")
 
     def test_the_default_tolerance_is_the_model_descriptions(self):
         self.assertEqual(description_of(FMU).find("DefaultExperiment").get("tolerance"), "1e-6")
