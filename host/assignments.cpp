@@ -35,6 +35,14 @@ const ScalarVariable& settable_variable(const ModelDescription& description,
   return *v;
 }
 
+// A Real value; a number no double holds says so, any other text that is none is badValue.
+double real_value(const Assignment& a, const UsageError& badValue) {
+  if (const std::optional<double> value = parse_real(a.value)) return *value;
+  if (beyond_double_range(a.value))
+    throw UsageError("--set " + a.name + ": \"" + a.value + "\" is out of the range of a double");
+  throw badValue;
+}
+
 std::optional<fmiInteger> parse_integer(const std::string& text) {
   int32_t value = 0;
   const char* first = text.data();
@@ -63,9 +71,8 @@ ResolvedAssignment resolve_assignment(const ModelDescription& description, const
                             type_name(v.type) + " value");
   switch (v.type) {
     case VariableType::Real: {
-      const std::optional<double> value = parse_real(a.value);
-      if (!value) throw badValue;
-      r.real = negated ? -*value : *value;
+      const double value = real_value(a, badValue);
+      r.real = negated ? -value : value;
       return r;
     }
     case VariableType::Integer: {

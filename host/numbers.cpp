@@ -1,17 +1,32 @@
 #include "host/numbers.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The text as from_chars reads a double, after a leading '+', which from_chars does not take; a
+// sign after that '+' ("+-1") reads as no number.
+std::from_chars_result read_real(const std::string& text, double& value) {
+  const char* first = text.data();
+  const char* last = first + text.size();
+  if (first != last && *first == '+') {
+    ++first;
+    if (first != last && *first == '-') return {first, std::errc::invalid_argument};
+  }
+  return std::from_chars(first, last, value);
+}
+
+}  // namespace
 
 std::optional<double> parse_real(const std::string& text) {
   double value = 0.0;
-  const char* first = text.data();
-  const char* last = first + text.size();
-  // from_chars takes no leading '+'.
-  if (first != last && *first == '+') ++first;
-  const auto result = std::from_chars(first, last, value);
-  if (text.empty() || result.ec != std::errc() || result.ptr != last || !std::isfinite(value))
+  const auto result = read_real(text, value);
+  if (result.ec != std::errc() || result.ptr != text.data() + text.size() ||
+      !std::isfinite(value))
     return std::nullopt;
   return value;
 }
@@ -26,6 +41,12 @@ std::string run_times_error(double start, double stop) {
   if (within_time_range(start) && within_time_range(stop)) return {};
   return "the start and stop times must lie within 1e9 s of 0 (the output grid counts "
          "milliseconds)";
+}
+
+bool beyond_double_range(const std::string& text) {
+  double value = 0.0;
+  const auto result = read_real(text, value);
+  return result.ec == std::errc::result_out_of_range && result.ptr == text.data() + text.size();
 }
 
 std::string time_range_error(double start, double stop, TimesFrom from) {
@@ -81,6 +102,22 @@ std::string seconds_text(double t) {
   char text[40];
   std::snprintf(text, sizeof text, "%g s", t);
   return text;
+}
+
+std::string summary_seconds_text(double t) {
+  // The digits before the point, the rest after it, trailing zeros cut: what %.9g writes for
+  // the times of most runs, without its exponent for the others.
+  const int whole = t == 0.0 ? 1 : 1 + static_cast<int>(std::floor(std::log10(std::fabs(t))));
+  const int decimals = std::clamp(9 - whole, 0, 30);
+  char text[80];
+  int length = std::snprintf(text, sizeof text - 2, "%.*f", decimals, t);
+  if (decimals > 0) {
+    while (text[length - 1] == '0') --length;
+    if (text[length - 1] == '.') --length;
+  }
+  text[length] = '\0';
+  if (std::strcmp(text, "-0") == 0) return "0 s";
+  return std::string(text) + " s";
 }
 
 std::string time_text(double t) {

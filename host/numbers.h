@@ -9,8 +9,11 @@
 #include <string>
 
 // A finite double in the "C" format, the whole text; nothing when the text is not one. A
-// leading '+' is taken, as in the command lines users write.
+// leading '+' is taken, as in the command lines users write, but no sign after it ("+-1").
 std::optional<double> parse_real(const std::string& text);
+// Whether the text is a number in that format that no double holds, too large or too small in
+// magnitude ("1e400", "-1e400", "1e-400"): parse_real refuses it for its size, not its form.
+bool beyond_double_range(const std::string& text);
 
 // Start and stop times lie within this many seconds of 0: the output grid counts milliseconds,
 // exactly, as doubles. The command line checks its own times as it reads them; the output grid
@@ -60,5 +63,8 @@ std::string tolerance_error(double tolerance);
 std::string shortest_text(double x);
 // A time as short as "%g" writes it: "10 s", "1e+09 s".
 std::string seconds_text(double t);
+// A time of the run's summary, its start, end and stop time alike, to nine significant digits
+// and without an exponent: "999999990 s", "4.85512346 s", "1000000000 s", "0.0003 s".
+std::string summary_seconds_text(double t);
 // A time to the last bit, where a call of the model failed or warned: "t = 0.20000000000000001 s".
 std::string time_text(double t);

@@ -44,7 +44,9 @@ void set_flag(const std::string& name, Options& o) {
 // A time, the output interval or the tolerance; an error text, empty when the value is right.
 std::string set_number(const std::string& name, const std::string& value, Options& o) {
   const std::optional<double> number = parse_real(value);
-  if (!number) return name + ": \"" + value + "\" is not a finite number";
+  if (!number)
+    return name + ": \"" + value + "\" is " +
+           (beyond_double_range(value) ? "out of the range of a double" : "not a finite number");
   if (name == "--start" || name == "--stop")
     if (const std::string error = time_error(name, value, *number); !error.empty()) return error;
   if (name == "--start") o.start = *number;
@@ -79,10 +81,13 @@ std::string set_option(const std::string& name, const std::string& value, Option
   return set_number(name, value, o);
 }
 
-// The FMU, an argument that is no option; an error text, empty when it is right.
+// The FMU, an argument that is no option; an error text, empty when it is right. An empty
+// name is refused where it stands: the path would read as no FMU given, or give way to the
+// next one.
 std::string set_fmu(const std::string& argument, bool endOfOptions, Options& o) {
   if (argument.size() > 1 && argument[0] == '-' && !endOfOptions)
     return "unknown option " + argument;
+  if (argument.empty()) return "the FMU's name is empty";
   if (!o.fmuPath.empty()) return "more than one FMU given: " + argument;
   o.fmuPath = argument;
   return {};

@@ -80,8 +80,9 @@ void print_summary(const std::string& fmuPath, const SimulationSettings& s,
   if (summary.stoppedByModel) how = " (stopped by the model)";
   if (summary.interruptedBy != 0)
     how = std::string(", interrupted by ") + signal_name(summary.interruptedBy) +
-          " (stop time " + seconds_text(s.stop) + ")";
-  print_out("%s: simulated from %g s to %.9g s%s\n", fmuPath.c_str(), s.start, summary.endTime,
+          " (stop time " + summary_seconds_text(s.stop) + ")";
+  print_out("%s: simulated from %s to %s%s\n", fmuPath.c_str(),
+            summary_seconds_text(s.start).c_str(), summary_seconds_text(summary.endTime).c_str(),
             how.c_str());
   print_out("  integrator steps  %ld\n", summary.steps);
   print_out("  events            %ld\n", summary.events);

@@ -323,6 +323,15 @@ class OutputGrid(unittest.TestCase):
                     self.assertEqual(done.returncode, 0, done.stderr)
                     self.assertIn("output points     100 (every 0.001 s)", done.stdout)
 
+    def test_the_summary_writes_its_start_time_as_its_end_time(self):
+        # To nine digits without an exponent: "%g" made 999999990 s "1e+09 s".
+        with scratch() as d:
+            done = run(["--set", "frozen=true", "--start", "999999990", "--stop", "1e9",
+                        TEST_FMU], d)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(done.stdout.splitlines()[0],
+                             f"{TEST_FMU}: simulated from 999999990 s to 1000000000 s")
+
     def test_rows_are_counted_only_in_a_file_this_run_wrote(self):
         with scratch() as d:
             path = os.path.join(d, "dsres.mat")
@@ -475,6 +484,17 @@ class Interrupts(unittest.TestCase):
             out, err = child.communicate(timeout=60)
             self.assertEqual((child.returncode, out, err), (130, "", ""))
             self.assertGreater(load_strictly(path)["data_2"].shape[1], 1)
+
+    def test_an_interrupted_run_writes_its_start_and_stop_time_as_its_end_time(self):
+        # To nine digits: "%g" made them 1234.57 s and 100000 s.
+        with scratch() as d:
+            child, run_dir, _ = self.start_long_run(d, "--start", "1234.5678", stop="100000.5")
+            self.wait_for_result_file(run_dir)
+            child.send_signal(signal.SIGINT)
+            out, err = child.communicate(timeout=60)
+            self.assertEqual((child.returncode, err), (130, ""))
+            self.assertRegex(out.splitlines()[0], r": simulated from 1234\.5678 s to \d+\.?\d* s, "
+                             r"interrupted by SIGINT \(stop time 100000\.5 s\)$")
 
     def test_no_descriptor_of_the_fmu_is_open_during_the_run(self):
         # The archive is closed once the library is loaded: the model's process, and any
@@ -1063,7 +1083,9 @@ class SetValues(unittest.TestCase):
             (FMU, "world.g=9,81", '--set world.g: "9,81" is no Real value'),
             (FMU, "world.g=", '--set world.g: "" is no Real value'),
             (FMU, "world.g=inf", '--set world.g: "inf" is no Real value'),
-            (FMU, "world.g=1e999", '--set world.g: "1e999" is no Real value'),
+            (FMU, "world.g=1e999", '--set world.g: "1e999" is out of the range of a double'),
+            # A sign after the leading plus: no -0.02.
+            (FMU, "armFriction=+-0.02", '--set armFriction: "+-0.02" is no Real value'),
             (TEST_FMU, "scenario=1.5", '--set scenario: "1.5" is no Integer value'),
             (TEST_FMU, "scenario=2147483648", '--set scenario: "2147483648" is no Integer'),
             (TEST_FMU, "moving=yes", '--set moving: "yes" is no Boolean value'),
@@ -1085,11 +1107,14 @@ class CommandLine(unittest.TestCase):
     def test_bad_command_lines(self):
         cases = [
             ([], 2, "no FMU given"),
+            ([""], 2, "the FMU's name is empty"),
+            (["", FMU], 2, "the FMU's name is empty"),  # not a run of the FMU
             (["--bogus", FMU], 2, "unknown option --bogus"),
             (["-x", FMU], 2, "unknown option -x"),
             (["--stop"], 2, "--stop needs a value"),
             (["--stop", "abc", FMU], 2, '--stop: "abc" is not a finite number'),
             (["--start", "nan", FMU], 2, '--start: "nan" is not a finite number'),
+            (["--stop", "1e400", FMU], 2, '--stop: "1e400" is out of the range of a double'),
             (["--interval", "0", FMU], 2, "--interval must be greater than 0"),
             (["--interval=-1e-3", FMU], 2, "--interval must be greater than 0"),
             (["--tolerance", "1", FMU], 2, "--tolerance: 1 does not lie between 0 and 1"),
@@ -2450,21 +2475,28 @@ class ModelNumbers(unittest.TestCase):
 
     def test_long_output_intervals_end_at_the_stop_time(self):
         # The pendulum's time scale is its default experiment's 10 s: the first step after a
-        # start or an event is a thousandth of that, not of the interval. With a default
-        # experiment of 1e7 s or more it is 1e4 s, which CVODE gives up on after an event at
-        # 19.7 s (its error test) or at the start at 1e-10 (its corrector): the integrator
-        # starts again there with a first step 1000 times shorter.
-        cases = [(None, "1e8", []), (None, "1e7", []), ("1e7", "1e7", []), ("1e7", "1e8", []),
-                 ("1e7", "1e7", ["--tolerance", "1e-10"]), ("1e9", "1e9", [])]
-        for default_stop, stop, args in cases:
+        # start or an event is a thousandth of that, not of the interval, and --log shows no
+        # retry (a first step of 1e5 s for --interval 1e8 would fail, and the retry hide it).
+        # With a default experiment of 1e7 s or more it is 1e4 s, which CVODE gives up on
+        # after an event at 19.7 s (its error test) or at the start at 1e-10 (its corrector):
+        # the integrator starts again there with a first step 1000 times shorter, once.
+        # (default stop time, stop time and interval, options, the first step retried)
+        cases = [(None, "1e8", [], None), (None, "1e7", [], None),
+                 ("1e7", "1e7", [], "10000 s"), ("1e7", "1e8", [], "10000 s"),
+                 ("1e7", "1e7", ["--tolerance", "1e-10"], "10000 s"),
+                 ("1e9", "1e9", [], "1e+06 s")]
+        for default_stop, stop, args, retried in cases:
             with self.subTest(default_stop=default_stop, stop=stop, args=args), scratch() as d:
                 fmu = FMU
                 if default_stop:
                     fmu = os.path.join(d, "Long.fmu")
                     rewrite_fmu(FMU, fmu, description=lambda xml: xml.replace(
                         'stopTime="10"', f'stopTime="{default_stop}"'))
-                done = self.run_in(d, ["--stop", stop, "--interval", stop, *args, fmu])
+                done = self.run_in(d, ["--log", "--stop", stop, "--interval", stop, *args, fmu])
                 self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertEqual(re.findall(r"^\[retry\] tavelo-sim: the first step of (\S+ s) ",
+                                            done.stderr, re.MULTILINE),
+                                 [retried] if retried else [], done.stderr)
                 self.assertIn(f"simulated from 0 s to {float(stop):.9g} s\n", done.stdout)
                 self.assertEqual(summary_count(done.stdout, "output points"), 1)
                 time = load_strictly(os.path.join(d, "dsres.mat"))["data_2"][0]
@@ -2489,7 +2521,8 @@ class ModelNumbers(unittest.TestCase):
         # x' = x², from 1 at 0 s, grows past every bound before 1 s; every call of the model
         # succeeds (but a warning, named after the failure). CVODE gives up there after steps,
         # not on a first step: it is not tried again (--log would show it), also where the
-        # first step was 1e-3 s.
+        # first step was 1e-3 s. On its way --log shows CVODE's warnings of steps too short
+        # for t to move, on which it goes on, and then the error it gives up with.
         warned = ("\n  before it 1 calls returned fmiWarning, the first "
                   "fmiCompletedIntegratorStep at t = 9.9999999999999995e-07 s: the test model "
                   "warns once")
@@ -2506,6 +2539,14 @@ class ModelNumbers(unittest.TestCase):
                 logged = self.run_in(d, ["--log", *command])
                 self.assertEqual(logged.returncode, 1)
                 self.assertNotIn("[retry]", logged.stderr)
+                *warnings, failure = re.findall(r"^\[(\w+)\] (CVODE CVode: .*)$",
+                                                logged.stderr, re.MULTILINE)
+                self.assertEqual(failure[0], "error")
+                self.assertIn(f"no call of the model failed: {failure[1]} (", logged.stderr)
+                self.assertGreater(len(warnings), 1)
+                for label, message in warnings:
+                    self.assertEqual(label, "warning", message)
+                    self.assertRegex(message, r"t \+ h = t on the next step|The above warning")
 
     def test_the_default_tolerance_is_the_model_descriptions(self):
         self.assertEqual(description_of(FMU).find("DefaultExperiment").get("tolerance"), "1e-6")
@@ -2537,6 +2578,24 @@ class ModelNumbers(unittest.TestCase):
                     self.assertEqual(done.stderr, "tavelo-sim: modelDescription.xml: the default "
                                      f"experiment's tolerance {why}\n")
                     self.assertEqual(summary(broken, "--tolerance", "1e-6"), summary(TEST_FMU))
+
+    def test_absolute_tolerances_scale_with_the_states_nominal_values(self):
+        # The test model reports its parameter nominal as both states' nominal value: each
+        # absolute tolerance is the relative one times its magnitude, a nominal of 0 taken as 1.
+        # The bouncing ball's states are of order 1: a nominal of 1e-3 takes it through more
+        # steps, one of 1e3 through fewer.
+        def summary(nominal):
+            with scratch() as d:
+                done = run(["--stop", "0.6", "--set", f"nominal={nominal}", TEST_FMU], d)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                return re.sub(r"(wall time|result in) .*\n|^\S+: ", "", done.stdout)
+        def steps(text):
+            return summary_count(text, "integrator steps")
+        one, small = summary("1"), summary("1e-3")
+        self.assertEqual(summary("0"), one)
+        self.assertEqual(summary("-1e-3"), small)
+        self.assertGreater(steps(small), steps(one))
+        self.assertLess(steps(summary("1e3")), steps(one))
 
     def test_the_smallest_tolerance_is_met(self):
         # At the unit roundoff itself, the bound that --help and the README give; just below

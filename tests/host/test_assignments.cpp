@@ -79,11 +79,19 @@ TEST(Assignments, ValuesOfEachTypeAliasesWithTheirSign) {
       {{"on", "0"}, B, 1, 0.0, 0, fmiFalse},
       {{"on", "false"}, B, 1, 0.0, 0, fmiFalse},
       {{"off", "true"}, B, 1, 0.0, 0, fmiFalse},
+      {{"off", "1"}, B, 1, 0.0, 0, fmiFalse},
+      {{"off", "false"}, B, 1, 0.0, 0, fmiTrue},
       {{"off", "0"}, B, 1, 0.0, 0, fmiTrue},
   };
   for (const Resolved& c : cases) {
     SCOPED_TRACE(c.assignment.name + "=" + c.assignment.value);
-    const ResolvedAssignment r = resolve_assignment(d, c.assignment);
+    ResolvedAssignment r;
+    try {
+      r = resolve_assignment(d, c.assignment);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "refused: " << e.what();
+      continue;
+    }
     ASSERT_NE(r.variable, nullptr);
     EXPECT_EQ(r.variable->name, c.assignment.name);
     EXPECT_EQ(r.type, c.type);
@@ -109,13 +117,17 @@ TEST(Assignments, WhatCannotBeSetAndValuesThatDoNotParse) {
   };
   const Refused cases[] = {
       no("k", "", "Real"), no("k", "inf", "Real"), no("k", "nan", "Real"),
-      no("k", "1,5", "Real"), no("kMinus", "one", "Real"),
+      no("k", "1,5", "Real"), no("k", "+-1", "Real"), no("kMinus", "one", "Real"),
+      no("k", "1e400x", "Real"),
+      {{"k", "1e400"}, "--set k: \"1e400\" is out of the range of a double", true},
+      {{"kMinus", "-1e-400"}, "--set kMinus: \"-1e-400\" is out of the range of a double", true},
       no("n", "2147483648", "Integer"), no("n", "-2147483649", "Integer"),
       no("n", "+5", "Integer"), no("n", "5.0", "Integer"), no("n", "1e3", "Integer"),
       no("n", "", "Integer"), no("n", " 5", "Integer"),
       // Its negation is no 32-bit integer.
       no("nMinus", "-2147483648", "Integer"),
       no("on", "TRUE", "Boolean"), no("on", "yes", "Boolean"), no("on", "2", "Boolean"),
+      no("on", "01", "Boolean"), no("on", "-0", "Boolean"), no("on", "1.0", "Boolean"),
       no("on", "", "Boolean"), no("off", "True", "Boolean"),
       {{"speed", "1"}, "unknown variable speed", true},
       {{"g", "10"}, "g is a constant", true},

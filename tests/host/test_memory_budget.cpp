@@ -93,6 +93,39 @@ TEST(MemoryBudget, TheMessageNamesACgroupsLimit) {
   }
 }
 
+// The machine's memory and the cgroup's limit, and the memory the message names (empty: the
+// counts fit).
+struct RunMemory {
+  const char* what;
+  double machine, cgroup;
+  std::string memory;
+};
+
+TEST(MemoryBudget, TheRunsCheckTakesTheSmallerOfTheMachinesMemoryAndTheCgroupsLimit) {
+  // 8000 states and 32 event indicators take 1.03 GB.
+  const std::string cgroup = "the 1 GB of memory that the cgroup of this process allows";
+  const std::string machine = "this machine's 1 GB of memory";
+  const RunMemory cases[] = {
+      {"a cgroup limit below the machine's memory", 64e9, 1e9, cgroup},
+      {"a cgroup limit below the machine's that fits", 64e9, 4e9, ""},
+      {"no cgroup limit", 1e9, INFINITY, machine},
+      {"a cgroup limit above the machine's memory", 1e9, 64e9, machine},
+      {"a cgroup limit of the machine's memory", 1e9, 1e9, machine},
+      {"a machine that cannot tell, in a cgroup", INFINITY, 1e9, cgroup},
+  };
+  for (const RunMemory& c : cases) {
+    SCOPED_TRACE(c.what);
+    try {
+      check_run_memory(8000, 32, c.machine, c.cgroup);
+      EXPECT_EQ(c.memory, "") << "not refused";
+    } catch (const HostError& e) {
+      const std::string text = e.what();
+      EXPECT_NE(c.memory, "") << text;
+      EXPECT_EQ(text.substr(text.rfind("more than half of ") + 18), c.memory) << text;
+    }
+  }
+}
+
 TEST(MemoryBudget, ThisMachineHasMemory) {
   EXPECT_GT(physical_memory(), 1e8);
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "host/numbers.h"
 
@@ -65,6 +66,27 @@ TEST(TimeTexts, ShortInMessagesToTheLastBitWhereACallFailed) {
   EXPECT_EQ(time_text(0.2), "t = 0.20000000000000001 s");
   EXPECT_EQ(time_text(0.0), "t = 0 s");
   EXPECT_EQ(shortest_text(2.220446049250313e-16), "2.220446049250313e-16");
+}
+
+// The summary's times: nine significant digits as %.9g writes them for most runs' times, never
+// an exponent.
+TEST(TimeTexts, TheSummarysTimesToNineDigitsWithoutAnExponent) {
+  const std::pair<double, const char*> cases[] = {
+      {0.0, "0 s"},
+      {10.0, "10 s"},
+      {4.855, "4.855 s"},
+      {4.85512345678, "4.85512346 s"},
+      {0.0003, "0.0003 s"},
+      {-21.429, "-21.429 s"},
+      {999999990.0, "999999990 s"},
+      {1e9, "1000000000 s"},
+      {-1e9, "-1000000000 s"},
+      {999999999.9, "1000000000 s"},
+      {99999999.95, "99999999.9 s"},
+      {100000.5, "100000.5 s"},
+      {1e-5, "0.00001 s"},
+  };
+  for (const auto& [t, text] : cases) EXPECT_EQ(summary_seconds_text(t), text) << t;
 }
 
 }  // namespace

@@ -130,6 +130,10 @@ TEST(CommandLine, ArgumentsThatDoNotParse) {
       {"nothing", {}, "no FMU given"},
       {"options alone", {"--log", "--stop", "2"}, "no FMU given"},
       {"two FMUs", {"a.fmu", "b.fmu"}, "more than one FMU given: b.fmu"},
+      {"an empty name", {""}, "the FMU's name is empty"},
+      {"an empty name before the FMU", {"", "m.fmu"}, "the FMU's name is empty"},
+      {"an empty name after the FMU", {"m.fmu", ""}, "the FMU's name is empty"},
+      {"an empty name after --", {"--", ""}, "the FMU's name is empty"},
       {"an option after -- is a second FMU", {"--", "a.fmu", "--log"},
        "more than one FMU given: --log"},
       {"a flag given a value", {"--log=1", "m.fmu"}, "--log takes no value"},
@@ -180,13 +184,19 @@ TEST(CommandLine, NumbersAreFiniteDoublesInTheCFormatAndNothingElse) {
   const auto refused = [](const std::string& t) {
     return Value{t, 0.0, "--start: \"" + t + "\" is not a finite number"};
   };
+  const auto outOfRange = [](const std::string& t) {
+    return Value{t, 0.0, "--start: \"" + t + "\" is out of the range of a double"};
+  };
   expect_values("--start",
                 {{"1.5", 1.5, ""}, {"+2", 2.0, ""}, {"-2.5e-3", -2.5e-3, ""}, {".5", 0.5, ""},
-                 {"1E3", 1000.0, ""},
+                 {"1E3", 1000.0, ""}, {"4.9e-324", 4.9e-324, ""},
                  refused(""), refused("1s"), refused("1 "), refused(" 1"), refused("1,5"),
                  refused("0x10"), refused("0x1p3"), refused("inf"), refused("-inf"),
-                 refused("nan"), refused("1e400"), refused("1e"), refused("++1"),
-                 refused("+"), refused("-")},
+                 refused("nan"), refused("1e"), refused("++1"), refused("+-1"),
+                 refused("+"), refused("-"), refused("1e400x"), refused("+-1e400"),
+                 // Numbers in the format that no double holds, in magnitude too large or small.
+                 outOfRange("1e400"), outOfRange("-1e400"), outOfRange("+1e400"),
+                 outOfRange("1.8e308"), outOfRange("1e-400")},
                 start_of);
 }
 

@@ -2,8 +2,9 @@
 // scenarios that a host must handle and that the pendulum does not show (yet): state events,
 // time events, a model that asks to stop, discarded evaluations, failures, step events.
 //
-// States x (height) and v (speed); parameters g, e (restitution), the Integer scenario and the
-// Boolean frozen (nothing moves). Scenarios:
+// States x (height) and v (speed); parameters g, e (restitution), nominal (the nominal value
+// of both states, which scales the integrator's absolute tolerance), the Integer scenario and
+// the Boolean frozen (nothing moves). Scenarios:
 //   0 a bouncing ball: the indicator x; at its zero crossing v := -e·v
 //   1 x' = -x, and every evaluation more than 0.01 s after the last completed step is discarded
 //   2 x' = v, v' = 0, v := 1 at the time event 0.3 s, the model stops at the time event 0.5 s
@@ -56,6 +57,7 @@ struct Instance {
   double time = 0.0;
   double x = 1.0, v = 0.0;  // states
   double g = 9.81, e = 0.5;
+  double nominal = 1.0;
   int scenario = 0;
   int bounces = 0;
   bool frozen = false;
@@ -252,8 +254,8 @@ TEST_EXPORT fmiStatus TestModel_fmiSetReal(fmiComponent c, const fmiValueReferen
                                           const fmiReal value[]) {
   Instance& m = *of(c);
   for (size_t i = 0; i < n; ++i) {
-    double* target[] = {&m.x, &m.v, nullptr, nullptr, &m.g, &m.e};
-    if (vr[i] >= 6 || target[vr[i]] == nullptr) return fmiError;
+    double* target[] = {&m.x, &m.v, nullptr, nullptr, &m.g, &m.e, &m.nominal};
+    if (vr[i] >= 7 || target[vr[i]] == nullptr) return fmiError;
     *target[vr[i]] = value[i];
   }
   return fmiOK;
@@ -341,8 +343,8 @@ TEST_EXPORT fmiStatus TestModel_fmiGetReal(fmiComponent c, const fmiValueReferen
   double dx[2];
   derivatives(m, dx);
   for (size_t i = 0; i < n; ++i) {
-    const double values[] = {m.x, m.v, dx[0], dx[1], m.g, m.e};
-    if (vr[i] >= 6) return fmiError;
+    const double values[] = {m.x, m.v, dx[0], dx[1], m.g, m.e, m.nominal};
+    if (vr[i] >= 7) return fmiError;
     value[i] = values[vr[i]];
   }
   return fmiOK;
@@ -420,9 +422,9 @@ TEST_EXPORT fmiStatus TestModel_fmiGetContinuousStates(fmiComponent c, fmiReal x
   return fmiOK;
 }
 
-TEST_EXPORT fmiStatus TestModel_fmiGetNominalContinuousStates(fmiComponent, fmiReal x[],
+TEST_EXPORT fmiStatus TestModel_fmiGetNominalContinuousStates(fmiComponent c, fmiReal x[],
                                                              size_t nx) {
-  for (size_t i = 0; i < nx; ++i) x[i] = 1.0;
+  for (size_t i = 0; i < nx; ++i) x[i] = of(c)->nominal;
   return fmiOK;
 }
 
