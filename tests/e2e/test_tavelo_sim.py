@@ -411,18 +411,25 @@ class Interrupts(unittest.TestCase):
               file=sys.stderr)
         cls.random = random.Random(seed)
 
-    def start_long_run(self, d, *args, fmu=FMU, stop="100000", ignored=None,
+    def start_long_run(self, d, *args, fmu=FMU, stop="100000", ignored=None, cpu_limit=None,
                        stdout=subprocess.PIPE, stderr=subprocess.PIPE):
         """A run far longer than any test waits for, once it has its handlers; with ignored,
-        that signal ignored from its start."""
+        that signal ignored from its start; with cpu_limit, under that soft and hard
+        RLIMIT_CPU."""
         tmp = os.path.join(d, "tmp")  # the run's scratch folders, seen by no other run
         os.mkdir(tmp)
         run_dir = os.path.join(d, "run")
         os.mkdir(run_dir)
+
+        def before_exec():
+            if ignored:
+                signal.signal(ignored, signal.SIG_IGN)
+            if cpu_limit:
+                resource.setrlimit(resource.RLIMIT_CPU, cpu_limit)
+
         child = subprocess.Popen(
             [SIM, *args, "--stop", stop, fmu], cwd=run_dir, env=dict(os.environ, TMPDIR=tmp),
-            stdout=stdout, stderr=stderr, text=True,
-            preexec_fn=ignored and (lambda: signal.signal(ignored, signal.SIG_IGN)))
+            stdout=stdout, stderr=stderr, text=True, preexec_fn=before_exec)
         self.addCleanup(lambda: child.poll() is not None or child.kill())
         deadline = time.monotonic() + 10.0
         while not set(INTERRUPTS) - {ignored} <= signals_caught(child.pid):
@@ -562,6 +569,16 @@ class Interrupts(unittest.TestCase):
                 out, err = child.communicate(timeout=120)
                 self.assert_ended_by(sig, child.returncode, out, err, run_dir)
                 self.assertEqual(os.listdir(tmp), [])
+
+    def test_a_cpu_time_limit_whose_soft_and_hard_values_are_equal_ends_the_run_cleanly(self):
+        # bash's "ulimit -t 2" sets both to 2 s. At the hard limit the kernel sends SIGKILL,
+        # also where the first SIGXCPU is due: the run lowers its soft limit to 1 s, and ends
+        # on SIGXCPU within the second of CPU time that leaves.
+        with scratch() as d:
+            child, run_dir, tmp = self.start_long_run(d, cpu_limit=(2, 2))
+            out, err = child.communicate(timeout=120)
+            self.assert_ended_by(signal.SIGXCPU, child.returncode, out, err, run_dir)
+            self.assertEqual(os.listdir(tmp), [])
 
     def test_a_closed_terminal_ends_the_run_with_sighup(self):
         # An interactive bash on a terminal runs the command as its foreground job, the
