@@ -671,6 +671,24 @@ class Interrupts(unittest.TestCase):
                     self.assertEqual(lines[-1], "tavelo-sim: output was lost: writing to the "
                                                 "standard error stream failed (Broken pipe)")
 
+    def test_a_signal_before_a_closed_console_keeps_its_status(self):
+        # The standard output is a pipe whose reader has gone before the run started: the
+        # summary, its only output, fails after the signal has ended the run. The status is the
+        # signal's, and a line on the standard error stream says what was lost.
+        reader, writer = os.pipe()
+        os.close(reader)
+        with scratch() as d:
+            child, run_dir, tmp = self.start_long_run(d, stdout=writer)
+            os.close(writer)
+            path = self.wait_for_result_file(run_dir)
+            child.send_signal(signal.SIGINT)
+            _, err = child.communicate(timeout=60)
+            self.assertEqual((child.returncode, err), (130, (
+                "tavelo-sim: output was lost: writing to the standard output failed (Broken "
+                "pipe)\n")))
+            self.assertGreater(load_strictly(path)["data_2"].shape[1], 1)
+            self.assertEqual(os.listdir(tmp), [])
+
     def test_a_file_size_limit_kills_no_run(self):
         # Under RLIMIT_FSIZE a write past the limit raises SIGXFSZ, which kills by default: the
         # run would end in the middle of a row. It fails like a write to a full disk instead.

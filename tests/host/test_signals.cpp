@@ -125,6 +125,18 @@ TEST(Signals, AClosedConsoleIsNoFirstSignal) {
       testing::KilledBySignal(SIGTERM), "");
 }
 
+TEST(Signals, AClosedConsoleAfterASignalKeepsTheSignal) {
+  // The summary written to a pipe whose reader has gone, after a signal ended the run.
+  EXPECT_EXIT(
+      {
+        catch_interrupts();
+        raise(SIGINT);
+        interrupt_by_closed_pipe();
+        exit_with_flag();
+      },
+      testing::ExitedWithCode(SIGINT), "");
+}
+
 struct CpuLimitCase {
   const char* what;
   rlim_t soft, hard;
