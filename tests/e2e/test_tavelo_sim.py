@@ -1822,13 +1822,16 @@ class LostRows(unittest.TestCase):
         cls.stop = max(2, math.ceil((binary - cls.header) / cls.row / 1000 / 0.8) + 1)
         cls.expected = 1000 * cls.stop + 1  # the start and each millisecond
 
-    def run_limited(self, d, limit, *args):
+    def run_limited(self, d, limit, *args, **streams):
+        """A run under a file-size limit; its output captured unless streams say where."""
         def small_files():
             signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
 
-        return run([*args, "--stop", str(self.stop), "--result-dir", "out", FMU], d,
-                   preexec_fn=small_files)
+        return subprocess.run(
+            [SIM, *args, "--stop", str(self.stop), "--result-dir", "out", FMU], cwd=d,
+            timeout=300, preexec_fn=small_files,
+            **(streams or {"capture_output": True, "text": True}))
 
     def test_rows_cut_by_a_file_size_limit(self):
         with scratch() as d:
@@ -1862,6 +1865,23 @@ class LostRows(unittest.TestCase):
                         missing_line = (f"  rows missing      {missing} of at least {e} (the "
                                         f"disk is full or a file-size limit was reached)\n")
                         self.assertEqual(missing_line in done.stdout, missing > 0, done.stdout)
+
+    def test_the_line_of_missing_rows_follows_the_summary_in_one_stream(self):
+        # ">log 2>&1": the summary, buffered, is written before the line on the standard error
+        # stream, which ends the log. A fifth of the rows cut.
+        e = self.expected
+        with scratch() as d:
+            log = os.path.join(d, "log")
+            with open(log, "w") as f:
+                done = self.run_limited(d, self.header + (e - e // 5) * self.row, stdout=f,
+                                        stderr=subprocess.STDOUT)
+            with open(log) as f:
+                lines = f.read().splitlines()
+        self.assertEqual(done.returncode, 1, lines)
+        self.assertRegex(lines[0], r": simulated from 0 s to ")
+        self.assertRegex(lines[-2], r"^  result in ")
+        self.assertRegex(lines[-1], rf"^tavelo-sim: \S+/dsres\.mat holds {e - e // 5} of at "
+                                    rf"least {e} rows of the run's start and output points")
 
     def test_a_result_file_removed_during_the_run(self):
         # The library keeps writing the removed file it holds open, and the run goes on; its
