@@ -1086,6 +1086,54 @@ class CommandLine(unittest.TestCase):
             self.assertEqual((done.returncode, done.stdout, done.stderr), (0, "", ""))
 
 
+def read_terminal(master):
+    """What a terminal's master reads, up to the end of its last writer; the master closed."""
+    shown = b""
+    while True:
+        try:
+            chunk = os.read(master, 4096)
+        except OSError:  # the terminal's last writer is gone
+            break
+        if not chunk:
+            break
+        shown += chunk
+    os.close(master)
+    return shown
+
+
+def terminal_screens(shown, width):
+    """What a terminal width columns wide shows of the bytes, before each carriage return and at
+    the end: its rows, blanks at their ends left out. A character past the last column goes to
+    the next row, as a terminal wraps; of the control sequences only the erase to the end of
+    the row ("\x1b[K") is known."""
+    rows, row, col = [[]], 0, 0
+    screens = []
+    i = 0
+    while i < len(shown):
+        if shown.startswith(b"\x1b[K", i):
+            del rows[row][min(col, width - 1):]
+            i += 3
+            continue
+        c = chr(shown[i])
+        i += 1
+        if c == "\r":
+            screens.append(["".join(r).rstrip() for r in rows])
+            col = 0
+            continue
+        if c == "\n" or col == width:
+            row, col = row + 1, 0
+            rows.append([])
+            if c == "\n":
+                continue
+        if not c.isprintable():
+            raise AssertionError(f"a control character the test knows not: {shown[i - 1:i + 8]}")
+        rows[row][len(rows[row]):col + 1] = [" "] * (col + 1 - len(rows[row]))
+        rows[row][col] = c
+        col += 1
+    screens.append(["".join(r).rstrip() for r in rows])
+    return screens
+
+
 class Console(unittest.TestCase):
     """The standard streams: a closed one is no place for the result file; output that cannot
     be written is not lost without a word; the progress line on a terminal."""
@@ -1186,16 +1234,7 @@ class Console(unittest.TestCase):
                                      cwd=d, stdout=subprocess.PIPE, stderr=slave, text=True)
             self.addCleanup(lambda: child.poll() is not None or child.kill())
             os.close(slave)
-            shown = b""
-            while True:
-                try:
-                    chunk = os.read(master, 4096)
-                except OSError:  # the terminal's last writer is gone
-                    break
-                if not chunk:
-                    break
-                shown += chunk
-            os.close(master)
+            shown = read_terminal(master)
             out, _ = child.communicate(timeout=300)
         self.assertEqual(child.returncode, 0, shown)
         self.assertIn("simulated from 0 s to 80000 s", out)
@@ -1209,12 +1248,47 @@ class Console(unittest.TestCase):
         self.assertGreater(inside[-1], 40000.0, shown)
         self.assertTrue(shown.endswith(b"\r\x1b[K"), shown)
 
+    def test_each_redraw_shows_the_progress_line_alone_within_the_terminals_width(self):
+        # The test model at rest from -40000 s to 1000 s, some seconds: as t nears 0 its text
+        # gets shorter ("-10000.123" then "-9999.876"), and the line, 44 characters at the
+        # least, is longer than a terminal 30 columns wide. After each redraw the terminal
+        # shows the line on one row, alone: nothing left of a longer text before it, no copy
+        # wrapped onto the next row. At the end the row is blank.
+        progress = r"tavelo-sim: t = -?[0-9.]+ s of 1000 s \( *\d+ %\)"
+        for width in [120, 30]:
+            with self.subTest(width=width), scratch() as d:
+                master, slave = pty.openpty()
+                fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, width, 0, 0))
+                child = subprocess.Popen([SIM, "--set", "frozen=true", "--start", "-40000",
+                                          "--stop", "1000", TEST_FMU], cwd=d,
+                                         stdout=subprocess.PIPE, stderr=slave, text=True)
+                self.addCleanup(lambda: child.poll() is not None or child.kill())
+                os.close(slave)
+                shown = read_terminal(master)
+                child.communicate(timeout=300)
+                self.assertEqual(child.returncode, 0, shown)
+                screens = terminal_screens(shown, width)
+                self.assertEqual(screens[-1], [""], shown)
+                drawn = [[row for row in screen if row] for screen in screens if any(screen)]
+                self.assertGreaterEqual(len(drawn), 3, shown)
+                for rows in drawn:
+                    self.assertEqual(len(rows), 1, rows)
+                    if width == 120:
+                        self.assertRegex(rows[0], f"^{progress}$")
+                    else:
+                        self.assertLessEqual(len(rows[0]), width - 1, rows)
+                        self.assertTrue(rows[0].startswith("tavelo-sim: t = "), rows)
+                if width == 120:  # what the test is for: a text shorter than the one before
+                    texts = [row for [row] in drawn]
+                    self.assertTrue(any(len(b) < len(a) for a, b in zip(texts, texts[1:])),
+                                    texts)
+
     def test_other_output_wipes_the_progress_line_first(self):
         # --log on a terminal, with a description that claims 3 of the pendulum's 4 states:
         # every call that passes states warns, and each warning is printed between the redraws
         # of the progress line. The line is wiped before it ("\r\x1b[K"): a carriage return
-        # follows the line every time, never a message. Three lines shown, the run is
-        # interrupted.
+        # follows the line (its text and the erase of the rest of its row) every time, never a
+        # message. Three lines shown, the run is interrupted.
         master, slave = pty.openpty()
         with scratch() as d:
             fmu = os.path.join(d, "Three.fmu")
@@ -1224,7 +1298,8 @@ class Console(unittest.TestCase):
                                      stdout=subprocess.PIPE, stderr=slave, text=True)
             self.addCleanup(lambda: child.poll() is not None or child.kill())
             os.close(slave)
-            progress = re.compile(rb"\rtavelo-sim: t = [0-9.]+ s of 100000 s \( *\d+ %\)")
+            progress = re.compile(
+                rb"\rtavelo-sim: t = [0-9.]+ s of 100000 s \( *\d+ %\)\x1b\[K")
             shown = bytearray()
             lines = 0
             interrupted = False
