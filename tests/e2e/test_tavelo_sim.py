@@ -401,8 +401,9 @@ class Interrupts(unittest.TestCase):
     file is whole; the summary says where and counts the file's rows; the exit status is 128 +
     the signal's number. A second signal ends the run at once, but the same one delivered twice
     at once (timeout, a closed terminal) is one request; one ignored at the start stays ignored.
-    A console that is a closed pipe ends the run the same way; a file-size limit kills no
-    run."""
+    A CPU-time limit as bash sets it ends the run on SIGXCPU before the kernel kills it. A
+    console that is a closed pipe ends the run the same way, but keeps the status of a signal
+    before it; a file-size limit kills no run."""
 
     @classmethod
     def setUpClass(cls):
