@@ -1,11 +1,14 @@
 #include "host/console.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -41,6 +44,15 @@ void report_loss(const char* lost, int why, FILE* other, int& otherError) {
                     std::strerror(why)),
        otherError);
   note(std::fflush(other), otherError);
+}
+
+// The columns the progress line may take: one less than the terminal's width, so that no
+// character lands in the last column, after which some terminals wrap at once. Asked at each
+// redraw, so that a resized terminal is followed; no bound where the terminal tells no width.
+int progress_columns() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return INT_MAX;
+  return size.ws_col - 1;
 }
 
 }  // namespace
@@ -116,8 +128,13 @@ void ProgressLine::update(double t) {
   if (time - begin_ < std::chrono::seconds(1) || time - last_ < std::chrono::milliseconds(100))
     return;
   last_ = time;
-  print_progress("\rtavelo-sim: t = %.3f s of %g s (%3.0f %%)", t, stop_,
-                 100.0 * (t - start_) / (stop_ - start_));
+  char text[128];
+  std::snprintf(text, sizeof text, "tavelo-sim: t = %.3f s of %g s (%3.0f %%)", t, stop_,
+                100.0 * (t - start_) / (stop_ - start_));
+  // Cut to the terminal's width, so that it never wraps onto a row the next redraw misses;
+  // the rest of the row is erased, where a longer text before it would show through.
+  const int length = static_cast<int>(std::strlen(text));
+  print_progress("\r%.*s\033[K", std::min(length, progress_columns()), text);
 }
 
 void ProgressLine::clear() {

@@ -40,7 +40,7 @@ class ProgressLine {
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
   // The run has reached t (a step's end, or an output point inside a long step); the line is
-  // redrawn at most ten times a second.
+  // redrawn at most ten times a second, over the whole row, and cut to the terminal's width.
   void update(double t);
   // Wipes the line, before the summary. (Any other output wipes it first as well.)
   void clear();

@@ -1,6 +1,7 @@
 #include "host/signals.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -44,6 +45,17 @@ sigset_t interrupt_set() {
   return set;
 }
 
+// A CPU-time limit's soft and hard values alike (bash's ulimit -t): at the hard one the kernel
+// sends SIGKILL, also where the first SIGXCPU is due. A soft limit a second below leaves the
+// run that second of CPU time to end on SIGXCPU; a hard limit under 2 s leaves none.
+void leave_a_second_before_the_hard_cpu_limit() {
+  rlimit cpu{};
+  if (getrlimit(RLIMIT_CPU, &cpu) != 0 || cpu.rlim_max == RLIM_INFINITY) return;
+  if (cpu.rlim_cur != cpu.rlim_max || cpu.rlim_max < 2) return;
+  cpu.rlim_cur = cpu.rlim_max - 1;
+  setrlimit(RLIMIT_CPU, &cpu);
+}
+
 }  // namespace
 
 void catch_interrupts() {
@@ -54,8 +66,9 @@ void catch_interrupts() {
   for (int sig : Interrupts) {
     // Asked first: a handler in place for a moment would catch a signal meant to be ignored.
     struct sigaction before = {};
-    if (sigaction(sig, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
-      sigaction(sig, &action, nullptr);
+    if (sigaction(sig, nullptr, &before) != 0 || before.sa_handler == SIG_IGN) continue;
+    if (sigaction(sig, &action, nullptr) == 0 && sig == SIGXCPU)
+      leave_a_second_before_the_hard_cpu_limit();
   }
   struct sigaction ignore = {};
   ignore.sa_handler = SIG_IGN;

@@ -6,7 +6,9 @@
 // ends the process at once, as the signal would have without a handler; the same signal again
 // within 0.1 s of the first is the same request (timeout signals the process, then its process
 // group; a closed terminal sends SIGHUP twice). A signal ignored from the start (a background
-// job of a shell, nohup) stays ignored.
+// job of a shell, nohup) stays ignored. A CPU-time limit whose soft value is its hard one
+// (bash's ulimit -t) gets its soft value lowered a second, where SIGXCPU is caught: SIGXCPU then
+// comes a second of CPU time before the kernel's SIGKILL (a hard limit under 2 s leaves none).
 //
 // SIGPIPE and SIGXFSZ are ignored: a write to a closed pipe or past a file-size limit then
 // fails like any other failed write instead of killing the process, perhaps in the middle of

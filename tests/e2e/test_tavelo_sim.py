@@ -412,8 +412,9 @@ class Interrupts(unittest.TestCase):
     file is whole; the summary says where and counts the file's rows; the exit status is 128 +
     the signal's number. A second signal ends the run at once, but the same one delivered twice
     at once (timeout, a closed terminal) is one request; one ignored at the start stays ignored.
-    A console that is a closed pipe ends the run the same way; a file-size limit kills no
-    run."""
+    A CPU-time limit as bash sets it ends the run on SIGXCPU before the kernel kills it. A
+    console that is a closed pipe ends the run the same way, but keeps the status of a signal
+    before it; a file-size limit kills no run."""
 
     @classmethod
     def setUpClass(cls):
@@ -422,18 +423,25 @@ class Interrupts(unittest.TestCase):
               file=sys.stderr)
         cls.random = random.Random(seed)
 
-    def start_long_run(self, d, *args, fmu=FMU, stop="100000", ignored=None,
+    def start_long_run(self, d, *args, fmu=FMU, stop="100000", ignored=None, cpu_limit=None,
                        stdout=subprocess.PIPE, stderr=subprocess.PIPE):
         """A run far longer than any test waits for, once it has its handlers; with ignored,
-        that signal ignored from its start."""
+        that signal ignored from its start; with cpu_limit, under that soft and hard
+        RLIMIT_CPU."""
         tmp = os.path.join(d, "tmp")  # the run's scratch folders, seen by no other run
         os.mkdir(tmp)
         run_dir = os.path.join(d, "run")
         os.mkdir(run_dir)
+
+        def before_exec():
+            if ignored:
+                signal.signal(ignored, signal.SIG_IGN)
+            if cpu_limit:
+                resource.setrlimit(resource.RLIMIT_CPU, cpu_limit)
+
         child = subprocess.Popen(
             [SIM, *args, "--stop", stop, fmu], cwd=run_dir, env=dict(os.environ, TMPDIR=tmp),
-            stdout=stdout, stderr=stderr, text=True,
-            preexec_fn=ignored and (lambda: signal.signal(ignored, signal.SIG_IGN)))
+            stdout=stdout, stderr=stderr, text=True, preexec_fn=before_exec)
         self.addCleanup(lambda: child.poll() is not None or child.kill())
         deadline = time.monotonic() + 10.0
         while not set(INTERRUPTS) - {ignored} <= signals_caught(child.pid):
@@ -585,6 +593,16 @@ class Interrupts(unittest.TestCase):
                 self.assert_ended_by(sig, child.returncode, out, err, run_dir)
                 self.assertEqual(os.listdir(tmp), [])
 
+    def test_a_cpu_time_limit_whose_soft_and_hard_values_are_equal_ends_the_run_cleanly(self):
+        # bash's "ulimit -t 2" sets both to 2 s. At the hard limit the kernel sends SIGKILL,
+        # also where the first SIGXCPU is due: the run lowers its soft limit to 1 s, and ends
+        # on SIGXCPU within the second of CPU time that leaves.
+        with scratch() as d:
+            child, run_dir, tmp = self.start_long_run(d, cpu_limit=(2, 2))
+            out, err = child.communicate(timeout=120)
+            self.assert_ended_by(signal.SIGXCPU, child.returncode, out, err, run_dir)
+            self.assertEqual(os.listdir(tmp), [])
+
     def test_a_closed_terminal_ends_the_run_with_sighup(self):
         # An interactive bash on a terminal runs the command as its foreground job, the
         # summary into a file, the standard error stream on the terminal. The terminal goes
@@ -675,6 +693,24 @@ class Interrupts(unittest.TestCase):
                     self.assertEqual(summary_rows("\n".join(lines)), data.shape[1])
                     self.assertEqual(lines[-1], "tavelo-sim: output was lost: writing to the "
                                                 "standard error stream failed (Broken pipe)")
+
+    def test_a_signal_before_a_closed_console_keeps_its_status(self):
+        # The standard output is a pipe whose reader has gone before the run started: the
+        # summary, its only output, fails after the signal has ended the run. The status is the
+        # signal's, and a line on the standard error stream says what was lost.
+        reader, writer = os.pipe()
+        os.close(reader)
+        with scratch() as d:
+            child, run_dir, tmp = self.start_long_run(d, stdout=writer)
+            os.close(writer)
+            path = self.wait_for_result_file(run_dir)
+            child.send_signal(signal.SIGINT)
+            _, err = child.communicate(timeout=60)
+            self.assertEqual((child.returncode, err), (130, (
+                "tavelo-sim: output was lost: writing to the standard output failed (Broken "
+                "pipe)\n")))
+            self.assertGreater(load_strictly(path)["data_2"].shape[1], 1)
+            self.assertEqual(os.listdir(tmp), [])
 
     def test_a_file_size_limit_kills_no_run(self):
         # Under RLIMIT_FSIZE a write past the limit raises SIGXFSZ, which kills by default: the
@@ -1184,6 +1220,54 @@ class CommandLine(unittest.TestCase):
             self.assertEqual((done.returncode, done.stdout, done.stderr), (0, "", ""))
 
 
+def read_terminal(master):
+    """What a terminal's master reads, up to the end of its last writer; the master closed."""
+    shown = b""
+    while True:
+        try:
+            chunk = os.read(master, 4096)
+        except OSError:  # the terminal's last writer is gone
+            break
+        if not chunk:
+            break
+        shown += chunk
+    os.close(master)
+    return shown
+
+
+def terminal_screens(shown, width):
+    """What a terminal width columns wide shows of the bytes, before each carriage return and at
+    the end: its rows, blanks at their ends left out. A character past the last column goes to
+    the next row, as a terminal wraps; of the control sequences only the erase to the end of
+    the row ("\x1b[K") is known."""
+    rows, row, col = [[]], 0, 0
+    screens = []
+    i = 0
+    while i < len(shown):
+        if shown.startswith(b"\x1b[K", i):
+            del rows[row][min(col, width - 1):]
+            i += 3
+            continue
+        c = chr(shown[i])
+        i += 1
+        if c == "\r":
+            screens.append(["".join(r).rstrip() for r in rows])
+            col = 0
+            continue
+        if c == "\n" or col == width:
+            row, col = row + 1, 0
+            rows.append([])
+            if c == "\n":
+                continue
+        if not c.isprintable():
+            raise AssertionError(f"a control character the test knows not: {shown[i - 1:i + 8]}")
+        rows[row][len(rows[row]):col + 1] = [" "] * (col + 1 - len(rows[row]))
+        rows[row][col] = c
+        col += 1
+    screens.append(["".join(r).rstrip() for r in rows])
+    return screens
+
+
 class Console(unittest.TestCase):
     """The standard streams: a closed one is no place for the result file; output that cannot
     be written is not lost without a word; the progress line on a terminal."""
@@ -1197,8 +1281,16 @@ class Console(unittest.TestCase):
         # With the standard error closed, "dsres.mat" would get its descriptor (with the
         # standard input closed too: the FMU's archive takes the first one) and CVODE's and the
         # model's messages from --log would land in it. A pendulum of negative mass fails at
-        # 0.28 s after a good many of them.
+        # 0.28 s after a good many of them. A description that claims 3 of the pendulum's 4
+        # states makes every call that passes states warn: a run that ends well, and with --log
+        # writes a message at each call to the standard error stream. Only where that stream
+        # is /dev/null, no descriptor of the run, is no output lost and the status 0.
         failing = ["--log", "--set", "pendulum.m=-1", FMU]
+        fmus = self.enterContext(scratch())
+        three = os.path.join(fmus, "Three.fmu")
+        rewrite_fmu(FMU, three, description=lambda x: x.replace(
+            'numberOfContinuousStates="4"', 'numberOfContinuousStates="3"'))
+        warning = ["--log", "--stop", "0.5", three]
         cases = [
             ("2>&-", failing, 1),
             ("<&- 2>&-", failing, 1),
@@ -1206,6 +1298,8 @@ class Console(unittest.TestCase):
             ("<&- >&- 2>&-", failing, 1),
             ("<&- >&-", failing, 1),
             ("<&- >&-", ["--log", "--stop", "0.5", FMU], 0),
+            ("2>&-", warning, 0),
+            ("<&- >&- 2>&-", warning, 0),
         ]
         for redirections, args, status in cases:
             with self.subTest(redirections=redirections, args=args), scratch() as d:
@@ -1274,16 +1368,7 @@ class Console(unittest.TestCase):
                                      cwd=d, stdout=subprocess.PIPE, stderr=slave, text=True)
             self.addCleanup(lambda: child.poll() is not None or child.kill())
             os.close(slave)
-            shown = b""
-            while True:
-                try:
-                    chunk = os.read(master, 4096)
-                except OSError:  # the terminal's last writer is gone
-                    break
-                if not chunk:
-                    break
-                shown += chunk
-            os.close(master)
+            shown = read_terminal(master)
             out, _ = child.communicate(timeout=300)
         self.assertEqual(child.returncode, 0, shown)
         self.assertIn("simulated from 0 s to 80000 s", out)
@@ -1297,12 +1382,47 @@ class Console(unittest.TestCase):
         self.assertGreater(inside[-1], 40000.0, shown)
         self.assertTrue(shown.endswith(b"\r\x1b[K"), shown)
 
+    def test_each_redraw_shows_the_progress_line_alone_within_the_terminals_width(self):
+        # The test model at rest from -40000 s to 1000 s, some seconds: as t nears 0 its text
+        # gets shorter ("-10000.123" then "-9999.876"), and the line, 44 characters at the
+        # least, is longer than a terminal 30 columns wide. After each redraw the terminal
+        # shows the line on one row, alone: nothing left of a longer text before it, no copy
+        # wrapped onto the next row. At the end the row is blank.
+        progress = r"tavelo-sim: t = -?[0-9.]+ s of 1000 s \( *\d+ %\)"
+        for width in [120, 30]:
+            with self.subTest(width=width), scratch() as d:
+                master, slave = pty.openpty()
+                fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, width, 0, 0))
+                child = subprocess.Popen([SIM, "--set", "frozen=true", "--start", "-40000",
+                                          "--stop", "1000", TEST_FMU], cwd=d,
+                                         stdout=subprocess.PIPE, stderr=slave, text=True)
+                self.addCleanup(lambda: child.poll() is not None or child.kill())
+                os.close(slave)
+                shown = read_terminal(master)
+                child.communicate(timeout=300)
+                self.assertEqual(child.returncode, 0, shown)
+                screens = terminal_screens(shown, width)
+                self.assertEqual(screens[-1], [""], shown)
+                drawn = [[row for row in screen if row] for screen in screens if any(screen)]
+                self.assertGreaterEqual(len(drawn), 3, shown)
+                for rows in drawn:
+                    self.assertEqual(len(rows), 1, rows)
+                    if width == 120:
+                        self.assertRegex(rows[0], f"^{progress}$")
+                    else:
+                        self.assertLessEqual(len(rows[0]), width - 1, rows)
+                        self.assertTrue(rows[0].startswith("tavelo-sim: t = "), rows)
+                if width == 120:  # what the test is for: a text shorter than the one before
+                    texts = [row for [row] in drawn]
+                    self.assertTrue(any(len(b) < len(a) for a, b in zip(texts, texts[1:])),
+                                    texts)
+
     def test_other_output_wipes_the_progress_line_first(self):
         # --log on a terminal, with a description that claims 3 of the pendulum's 4 states:
         # every call that passes states warns, and each warning is printed between the redraws
         # of the progress line. The line is wiped before it ("\r\x1b[K"): a carriage return
-        # follows the line every time, never a message. Three lines shown, the run is
-        # interrupted.
+        # follows the line (its text and the erase of the rest of its row) every time, never a
+        # message. Three lines shown, the run is interrupted.
         master, slave = pty.openpty()
         with scratch() as d:
             fmu = os.path.join(d, "Three.fmu")
@@ -1312,7 +1432,8 @@ class Console(unittest.TestCase):
                                      stdout=subprocess.PIPE, stderr=slave, text=True)
             self.addCleanup(lambda: child.poll() is not None or child.kill())
             os.close(slave)
-            progress = re.compile(rb"\rtavelo-sim: t = [0-9.]+ s of 100000 s \( *\d+ %\)")
+            progress = re.compile(
+                rb"\rtavelo-sim: t = [0-9.]+ s of 100000 s \( *\d+ %\)\x1b\[K")
             shown = bytearray()
             lines = 0
             interrupted = False
@@ -1957,13 +2078,16 @@ class LostRows(unittest.TestCase):
         cls.stop = max(2, math.ceil((binary - cls.header) / cls.row / 1000 / 0.8) + 1)
         cls.expected = 1000 * cls.stop + 1  # the start and each millisecond
 
-    def run_limited(self, d, limit, *args):
+    def run_limited(self, d, limit, *args, **streams):
+        """A run under a file-size limit; its output captured unless streams say where."""
         def small_files():
             signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
 
-        return run([*args, "--stop", str(self.stop), "--result-dir", "out", FMU], d,
-                   preexec_fn=small_files)
+        return subprocess.run(
+            [SIM, *args, "--stop", str(self.stop), "--result-dir", "out", FMU], cwd=d,
+            timeout=300, preexec_fn=small_files,
+            **(streams or {"capture_output": True, "text": True}))
 
     def test_rows_cut_by_a_file_size_limit(self):
         with scratch() as d:
@@ -1997,6 +2121,23 @@ class LostRows(unittest.TestCase):
                         missing_line = (f"  rows missing      {missing} of at least {e} (the "
                                         f"disk is full or a file-size limit was reached)\n")
                         self.assertEqual(missing_line in done.stdout, missing > 0, done.stdout)
+
+    def test_the_line_of_missing_rows_follows_the_summary_in_one_stream(self):
+        # ">log 2>&1": the summary, buffered, is written before the line on the standard error
+        # stream, which ends the log. A fifth of the rows cut.
+        e = self.expected
+        with scratch() as d:
+            log = os.path.join(d, "log")
+            with open(log, "w") as f:
+                done = self.run_limited(d, self.header + (e - e // 5) * self.row, stdout=f,
+                                        stderr=subprocess.STDOUT)
+            with open(log) as f:
+                lines = f.read().splitlines()
+        self.assertEqual(done.returncode, 1, lines)
+        self.assertRegex(lines[0], r": simulated from 0 s to ")
+        self.assertRegex(lines[-2], r"^  result in ")
+        self.assertRegex(lines[-1], rf"^tavelo-sim: \S+/dsres\.mat holds {e - e // 5} of at "
+                                    rf"least {e} rows of the run's start and output points")
 
     def test_a_result_file_removed_during_the_run(self):
         # The library keeps writing the removed file it holds open, and the run goes on; its

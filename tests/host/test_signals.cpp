@@ -1,6 +1,7 @@
 // The signals that end a run: a signal delivered twice at once is one request, a second one
 // ends the process, a closed console is no signal, one ignored at the start is never caught.
-// Each case runs in a child process of its own (the handlers are the process's).
+// A CPU-time limit whose soft and hard values are equal leaves a second for SIGXCPU. Each case
+// runs in a child process of its own (the handlers and the limits are the process's).
 //
 // The test binary is linked with sigaction wrapped: armed with a signal, the wrapper delivers it
 // right after a handler for it is set, as a signal arriving in that very moment would be.
@@ -10,6 +11,7 @@
 #include <ctime>
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "host/signals.h"
@@ -121,6 +123,59 @@ TEST(Signals, AClosedConsoleIsNoFirstSignal) {
         exit_with_flag();
       },
       testing::KilledBySignal(SIGTERM), "");
+}
+
+TEST(Signals, AClosedConsoleAfterASignalKeepsTheSignal) {
+  // The summary written to a pipe whose reader has gone, after a signal ended the run.
+  EXPECT_EXIT(
+      {
+        catch_interrupts();
+        raise(SIGINT);
+        interrupt_by_closed_pipe();
+        exit_with_flag();
+      },
+      testing::ExitedWithCode(SIGINT), "");
+}
+
+struct CpuLimitCase {
+  const char* what;
+  rlim_t soft, hard;
+  bool ignored;  // SIGXCPU ignored from the start
+  rlim_t softAfter;
+};
+
+// A soft CPU-time limit as an exit status: 0 for none.
+int status_of(rlim_t soft) { return soft == RLIM_INFINITY ? 0 : static_cast<int>(soft); }
+
+// The limits given, the handlers set: the soft limit then, as the exit status of the child
+// (100 where the hard limit changed too).
+[[noreturn]] void exit_with_soft_cpu_limit(const CpuLimitCase& c) {
+  rlimit limit{};
+  limit.rlim_cur = c.soft;
+  limit.rlim_max = c.hard;
+  if (setrlimit(RLIMIT_CPU, &limit) != 0) _exit(101);
+  if (c.ignored) signal(SIGXCPU, SIG_IGN);
+  catch_interrupts();
+  getrlimit(RLIMIT_CPU, &limit);
+  _exit(limit.rlim_max != c.hard ? 100 : status_of(limit.rlim_cur));
+}
+
+TEST(Signals, AnEqualSoftCpuTimeLimitIsLoweredASecondBelowTheHardOne) {
+  // At the hard limit the kernel sends SIGKILL, even where the first SIGXCPU is due.
+  const CpuLimitCase cases[] = {
+      {"ulimit -t 5", 5, 5, false, 4},
+      {"ulimit -t 2, the least that leaves a second", 2, 2, false, 1},
+      {"ulimit -t 1: no second to leave", 1, 1, false, 1},
+      {"a soft limit below the hard one", 3, 5, false, 3},
+      {"a soft limit and no hard one", 3, RLIM_INFINITY, false, 3},
+      {"no limit", RLIM_INFINITY, RLIM_INFINITY, false, RLIM_INFINITY},
+      {"SIGXCPU ignored", 5, 5, true, 5},
+  };
+  for (const CpuLimitCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EXIT(exit_with_soft_cpu_limit(c), testing::ExitedWithCode(status_of(c.softAfter)),
+                "");
+  }
 }
 
 TEST(Signals, OneIgnoredAtTheStartIsNotCaughtEvenForAMoment) {
