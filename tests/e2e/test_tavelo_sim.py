@@ -2467,6 +2467,23 @@ class FailureReports(unittest.TestCase):
             self.assertEqual(logged.stderr.count("[fmiWarning] "), count)
             self.assertTrue(logged.stderr.endswith(done.stderr), logged.stderr[-300:])
 
+    def test_the_warning_line_follows_the_summary_in_one_stream(self):
+        # ">log 2>&1": the summary, buffered, is written before the warning's line, which ends
+        # the log.
+        with scratch() as d:
+            log = os.path.join(d, "log")
+            with open(log, "w") as f:
+                done = subprocess.run([SIM, "--set", "scenario=15", TEST_FMU], cwd=d,
+                                      stdout=f, stderr=subprocess.STDOUT, timeout=300)
+            with open(log) as f:
+                lines = f.read().splitlines()
+        self.assertEqual(done.returncode, 0, lines)
+        self.assertRegex(lines[0], r": simulated from 0 s to ")
+        self.assertRegex(lines[-2], r"^  result in ")
+        self.assertEqual(lines[-1], "tavelo-sim: warning: 1 calls returned fmiWarning, the "
+                                    "first fmiCompletedIntegratorStep at t = 0.5 s: the test "
+                                    "model warns once")
+
     def test_a_single_warning_is_reported_also_with_quiet(self):
         # The test model warns once, at the completed step of 0.5 s.
         line = ("tavelo-sim: warning: 1 calls returned fmiWarning, the first "
