@@ -17,6 +17,7 @@ import resource
 import select
 import shutil
 import signal
+import socket
 import struct
 import subprocess
 import sys
@@ -1572,6 +1573,53 @@ class ResultFolder(unittest.TestCase):
                 if prepare is read_only_file:
                     with open(os.path.join(out, "dsres.mat"), "rb") as f:
                         self.assertEqual(f.read(), b"an earlier result")
+
+    def test_a_result_file_that_is_a_fifo_or_a_socket(self):
+        # A FIFO the library would wait in its open for a reader, for ever; one the check
+        # opened would end a reader's input. Refused before the library is loaded and never
+        # opened for writing: a writer that came and went would show as POLLHUP to the test's
+        # reader. A device such as /dev/null takes the rows as before.
+        def fifo(path):
+            os.mkfifo(path)
+
+        def unix_socket(path):
+            s = socket.socket(socket.AF_UNIX)
+            self.addCleanup(s.close)
+            s.bind(path)
+
+        # "dsres.mat" itself or a link to the file, what it is
+        cases = [(None, fifo, "FIFO"), (None, unix_socket, "socket"),
+                 ("../special", fifo, "FIFO"), ("../special", unix_socket, "socket"),
+                 ("/dev/null", None, None)]
+        with scratch() as base:
+            unloadable = os.path.join(base, "Unloadable.fmu")
+            rewrite_fmu(FMU, unloadable, binary=b"MZ, a Windows DLL")
+            for link, make, kind in cases:
+                with self.subTest(link=link, kind=kind), scratch() as d:
+                    out = os.path.join(d, "out")
+                    os.mkdir(out)
+                    if link is not None:
+                        os.symlink(link, os.path.join(out, "dsres.mat"))
+                    if make is None:
+                        done = run(["--quiet", "--stop", "0.01", "--result-dir", "out", FMU], d)
+                        self.assertEqual((done.returncode, done.stderr), (0, ""))
+                        continue
+                    special = os.path.join(out, link or "dsres.mat")
+                    make(special)
+                    reader = None
+                    if make is fifo:
+                        reader = os.open(special, os.O_RDONLY | os.O_NONBLOCK)
+                        self.addCleanup(os.close, reader)
+                    done = subprocess.run([SIM, "--result-dir", "out", unloadable], cwd=d,
+                                          capture_output=True, text=True, timeout=60)
+                    named = f" (a link to out/{link})" if link else ""
+                    self.assertEqual((done.returncode, done.stdout, done.stderr), (
+                        1, "", f"tavelo-sim: cannot write the result file out/dsres.mat{named}: "
+                               f"it is no regular file (a {kind})\n"))
+                    if reader is not None:
+                        ends = select.poll()
+                        ends.register(reader, select.POLLIN)
+                        self.assertEqual(ends.poll(0), [], "a writer opened the FIFO")
 
     def test_a_result_file_that_is_a_link_to_a_file_yet_to_be_made(self):
         # The library follows the link and makes its target: its folder must take the file.
