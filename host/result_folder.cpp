@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -78,6 +79,20 @@ void check_result_kind(const std::string& name, const struct stat& st) {
                     (S_ISFIFO(st.st_mode) ? "a FIFO" : "a socket") + ")");
 }
 
+// A regular "dsres.mat" that is also the standard output or error stream, by whatever path:
+// the summary and the messages would land over its header or among its rows. (/dev/null may
+// be all three.)
+void check_not_a_stream(const std::string& name, const struct stat& st) {
+  if (!S_ISREG(st.st_mode)) return;
+  const std::pair<int, const char*> streams[] = {{1, "standard output"},
+                                                 {2, "standard error stream"}};
+  for (const auto& [fd, stream] : streams) {
+    struct stat s;
+    if (fstat(fd, &s) == 0 && s.st_dev == st.st_dev && s.st_ino == st.st_ino)
+      throw HostError("cannot write the result file " + name + ": it is also the " + stream);
+  }
+}
+
 // The library creates or truncates "dsres.mat" when the model is initialised, and ends the
 // process when it cannot. The host finds out first, without creating or changing the file: an
 // existing one must be a file a run can write and open for writing (not a folder, not
@@ -88,7 +103,10 @@ void check_result_file(const std::string& directory) {
   const std::string target = final_link_target(path);
   const std::string link = target != path ? " (a link to " + target + ")" : "";
   struct stat st;
-  if (stat(path.c_str(), &st) == 0) check_result_kind(path + link, st);
+  if (stat(path.c_str(), &st) == 0) {
+    check_result_kind(path + link, st);
+    check_not_a_stream(path + link, st);
+  }
   const int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd >= 0) {
     close(fd);

@@ -1053,8 +1053,9 @@ class CommandLine(unittest.TestCase):
 
 
 class Console(unittest.TestCase):
-    """The standard streams: a closed one is no place for the result file; output that cannot
-    be written is not lost without a word; the progress line on a terminal."""
+    """The standard streams: a closed one is no place for the result file, and one that is the
+    result file is refused; output that cannot be written is not lost without a word; the
+    progress line on a terminal."""
 
     def run_redirected(self, redirections, args, d):
         """tavelo-sim in d with the shell's redirections (2>&- closes the standard error)."""
@@ -1087,6 +1088,60 @@ class Console(unittest.TestCase):
                     self.assertNotIn(text, content)
                 if "2>&-" not in redirections and status == 1:
                     self.assertIn("\ntavelo-sim: ", "\n" + done.stderr)
+
+    def test_a_standard_stream_that_is_the_result_file_is_refused(self):
+        # The summary would land over the file's header (>) or after its rows (>>). Refused
+        # before the library is loaded (the FMU's binary is no library), the file untouched;
+        # by whatever name the stream and "dsres.mat" reach the file. A device takes both.
+        refused = "tavelo-sim: cannot write the result file {}: it is also the {}\n"
+        cases = [
+            # redirections, --result-dir, the file the streams reach, what is left in it and
+            # the standard error stream; None for a run that goes on
+            ("> dsres.mat", [], "dsres.mat", "",
+             refused.format("{real}/dsres.mat", "standard output")),
+            (">> dsres.mat", [], "dsres.mat", "an earlier result",
+             refused.format("{real}/dsres.mat", "standard output")),
+            ("2>> dsres.mat", [], "dsres.mat", "an earlier result" +
+             refused.format("{real}/dsres.mat", "standard error stream"), ""),
+            ("> out/dsres.mat", ["--result-dir", "./out/"], "out/dsres.mat", "",
+             refused.format("./out/dsres.mat", "standard output")),
+            ("2> kept.mat", ["--result-dir", "link"], "kept.mat",
+             refused.format("link/dsres.mat (a link to link/../kept.mat)",
+                            "standard error stream"), ""),
+            ("> hard.mat", ["--result-dir", "hard"], "hard.mat", "",
+             refused.format("hard/dsres.mat", "standard output")),
+            ("> other.mat", [], "other.mat", None, None),
+            ("> /dev/null 2> /dev/null", ["--result-dir", "null"], "/dev/null", None, None),
+        ]
+        with scratch() as base:
+            unloadable = os.path.join(base, "Unloadable.fmu")
+            rewrite_fmu(FMU, unloadable, binary=b"MZ, a Windows DLL")
+            for redirections, args, reached, left, stderr in cases:
+                with self.subTest(redirections=redirections, args=args), scratch() as d:
+                    self.prepare_result_files(d)
+                    fmu = FMU if left is None else unloadable
+                    done = self.run_redirected(redirections, ["--stop", "0.01", *args, fmu], d)
+                    if left is None:
+                        self.assertEqual((done.returncode, done.stderr), (0, ""))
+                        continue
+                    real = os.path.realpath(d)
+                    self.assertEqual((done.returncode, done.stdout, done.stderr),
+                                     (1, "", stderr.format(real=real)))
+                    with open(os.path.join(d, reached)) as f:
+                        self.assertEqual(f.read(), left.format(real=real))
+
+    @staticmethod
+    def prepare_result_files(d):
+        """Earlier results in d: its "dsres.mat", and the one of each result folder, out's a
+        file, link's a link to kept.mat, hard's a hard link to hard.mat, null's /dev/null."""
+        for folder in ["out", "link", "hard", "null"]:
+            os.mkdir(os.path.join(d, folder))
+        for name in ["dsres.mat", "out/dsres.mat", "kept.mat", "hard.mat"]:
+            with open(os.path.join(d, name), "w") as f:
+                f.write("an earlier result")
+        os.symlink("../kept.mat", os.path.join(d, "link", "dsres.mat"))
+        os.link(os.path.join(d, "hard.mat"), os.path.join(d, "hard", "dsres.mat"))
+        os.symlink("/dev/null", os.path.join(d, "null", "dsres.mat"))
 
     def test_output_that_cannot_be_written_is_not_lost_without_a_word(self):
         # A summary that cannot be written (a full disk, a pipe whose reader is gone) ends with
