@@ -70,6 +70,15 @@ bool same_file(const std::string& a, const std::string& b) {
          sa.st_ino == sb.st_ino;
 }
 
+// A result folder removed while the run is in it (the current one, removed from elsewhere)
+// takes no new file: the library would end the process when it opens "dsres.mat".
+void check_folder_present(const std::string& directory) {
+  struct stat st;
+  if (stat(directory.empty() ? "." : directory.c_str(), &st) == 0 && st.st_nlink == 0)
+    throw HostError("cannot write the result file " + result_file_in(directory) +
+                    ": its folder was removed");
+}
+
 // A "dsres.mat" (st: through its links) that is a FIFO, in whose open the library would wait
 // for a reader for ever (and the check's own open would end a reader's input), or a socket: no
 // file a run can write. A device such as /dev/null takes the rows.
@@ -96,9 +105,10 @@ void check_not_a_stream(const std::string& name, const struct stat& st) {
 // The library creates or truncates "dsres.mat" when the model is initialised, and ends the
 // process when it cannot. The host finds out first, without creating or changing the file: an
 // existing one must be a file a run can write and open for writing (not a folder, not
-// read-only), else the folder must take a new file; for a symbolic link to a file yet to be
-// made, the folder of the link's target.
+// read-only), else the folder must be there and take a new file; for a symbolic link to a file
+// yet to be made, the folder of the link's target.
 void check_result_file(const std::string& directory) {
+  check_folder_present(directory);
   const std::string path = result_file_in(directory);
   const std::string target = final_link_target(path);
   const std::string link = target != path ? " (a link to " + target + ")" : "";

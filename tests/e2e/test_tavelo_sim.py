@@ -1676,6 +1676,29 @@ class ResultFolder(unittest.TestCase):
                         ends.register(reader, select.POLLIN)
                         self.assertEqual(ends.poll(0), [], "a writer opened the FIFO")
 
+    def test_a_current_folder_removed_before_the_run(self):
+        # The removed folder takes no new file: the library would end the process when it
+        # opens "dsres.mat". Found before the library is loaded (the FMU's binary is no
+        # library); a result folder elsewhere still runs.
+        with scratch() as d:
+            unloadable = os.path.join(d, "Unloadable.fmu")
+            rewrite_fmu(FMU, unloadable, binary=b"MZ, a Windows DLL")
+            elsewhere = os.path.join(d, "elsewhere")
+            refused = ("tavelo-sim: cannot write the result file ./dsres.mat: its folder was "
+                       "removed\n")
+            for args, fmu, status, stderr in [([], unloadable, 1, refused),
+                                              (["--result-dir", "."], unloadable, 1, refused),
+                                              (["--result-dir", elsewhere], FMU, 0, "")]:
+                with self.subTest(args=args):
+                    done = subprocess.run(
+                        ["sh", "-c", 'mkdir gone && cd gone && rmdir ../gone && exec "$@"', "sh",
+                         SIM, "--quiet", "--stop", "0.01", *args, fmu],
+                        cwd=d, capture_output=True, text=True, timeout=300)
+                    self.assertEqual((done.returncode, done.stdout, done.stderr),
+                                     (status, "", stderr))
+            self.assertGreaterEqual(
+                load_strictly(os.path.join(elsewhere, "dsres.mat"))["data_2"].shape[1], 11)
+
     def test_a_result_file_that_is_a_link_to_a_file_yet_to_be_made(self):
         # The library follows the link and makes its target: its folder must take the file.
         # A relative target lies in the link's folder, not in the one the run starts in.
