@@ -1944,11 +1944,12 @@ class LostRows(unittest.TestCase):
                                         f"disk is full or a file-size limit was reached)\n")
                         self.assertEqual(missing_line in done.stdout, missing > 0, done.stdout)
 
-    def test_a_result_file_removed_during_the_run(self):
-        # The library keeps writing the removed file it holds open, and the run goes on; its
-        # rows are lost with the file. The removal comes once the run is well past its
-        # initialisation (a hundred rows), then the run is interrupted or goes to its end
-        # (stopped for the removal).
+    def test_a_result_file_removed_or_renamed_during_the_run(self):
+        # The library keeps writing the file it holds open, and the run goes on; "dsres.mat"
+        # does not hold its rows: they are lost with a removed file, and in a renamed one
+        # (kept.mat beside the folder) under another name. The removal comes once the run is
+        # well past its initialisation (a hundred rows), then the run is interrupted or goes to
+        # its end (stopped for the removal).
         def remove_file(out):
             os.remove(os.path.join(out, "dsres.mat"))
 
@@ -1960,11 +1961,22 @@ class LostRows(unittest.TestCase):
             with open(os.path.join(out, "dsres.mat"), "w") as f:
                 f.write("another file")
 
-        cases = [(remove_folder, "interrupted", [], ", with its folder"),
-                 (remove_folder, "interrupted", ["--quiet"], ", with its folder"),
+        def rename_file(out):
+            os.rename(os.path.join(out, "dsres.mat"), os.path.join(out, "..", "kept.mat"))
+
+        def rename_file_remove_folder(out):
+            rename_file(out)
+            os.rmdir(out)
+
+        with_folder = ", and its folder removed"
+        cases = [(remove_folder, "interrupted", [], with_folder),
+                 (remove_folder, "interrupted", ["--quiet"], with_folder),
                  (remove_file, "ends", [], ""),
                  (remove_file, "ends", ["--quiet"], ""),
-                 (replace_file, "interrupted", [], " (another file has its name now)")]
+                 (replace_file, "interrupted", [], " (another file has its name now)"),
+                 (rename_file, "ends", [], ""),
+                 (rename_file, "interrupted", ["--quiet"], ""),
+                 (rename_file_remove_folder, "interrupted", [], with_folder)]
         for remove, end, quiet, how in cases:
             with self.subTest(remove.__name__, end=end, quiet=quiet), scratch() as d:
                 stop = "100000" if end == "interrupted" else "60"
@@ -1986,15 +1998,21 @@ class LostRows(unittest.TestCase):
                 printed, err = child.communicate(timeout=120)
                 path = os.path.join(os.path.realpath(d), "out", "dsres.mat")
                 self.assertEqual((child.returncode, err), (1, (
-                    f"tavelo-sim: the result file {path} was removed during the run{how}: its "
-                    f"rows are lost\n")))
+                    f"tavelo-sim: the result file {path} was removed or renamed during the "
+                    f"run{how}: dsres.mat does not hold the run's rows\n")))
+                if remove in (rename_file, rename_file_remove_folder):
+                    # The renamed file is whole and holds the run's rows from its start.
+                    kept = load_strictly(os.path.join(d, "kept.mat"))["data_2"][0]
+                    self.assertEqual(kept[0], 0.0)
+                    self.assertGreaterEqual(len(kept), 60001 if end == "ends" else 101)
                 if quiet:
                     self.assertEqual(printed, "")
                     continue
                 self.assertEqual(" interrupted by SIGINT " in printed.splitlines()[0],
                                  end == "interrupted", printed)
-                self.assertIn(f"\n  result rows       none counted (dsres.mat was removed "
-                              f"during the run{how}: its rows are lost)\n", printed)
+                self.assertIn(f"\n  result rows       none counted (dsres.mat was removed or "
+                              f"renamed during the run{how}: dsres.mat does not hold the run's "
+                              f"rows)\n", printed)
                 self.assertIn(f"\n  result in         {os.path.dirname(path)}\n", printed)
 
     def test_an_earlier_result_file_removed_during_a_run_that_writes_none(self):
