@@ -59,8 +59,9 @@ std::optional<long> rows_in(const std::string& path);
 struct ResultRows {
   std::string path;  // the result file, from the root
   bool written = false;
-  // The file this run made was removed during the run: its rows are lost. Another file may
-  // have its name now, or the folder went with it.
+  // The file this run made was removed or renamed during the run: "dsres.mat" does not hold
+  // its rows (lost with a removed file). Another file may have its name now, or its folder was
+  // removed.
   enum class Removed { No, File, Replaced, WithFolder };
   Removed removed = Removed::No;
   std::optional<long> rows;  // nothing when the file does not read as a result file

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -69,24 +70,64 @@ bool same_file(const std::string& a, const std::string& b) {
          sa.st_ino == sb.st_ino;
 }
 
+// A result folder removed while the run is in it (the current one, removed from elsewhere)
+// takes no new file: the library would end the process when it opens "dsres.mat".
+void check_folder_present(const std::string& directory) {
+  struct stat st;
+  if (stat(directory.empty() ? "." : directory.c_str(), &st) == 0 && st.st_nlink == 0)
+    throw HostError("cannot write the result file " + result_file_in(directory) +
+                    ": its folder was removed");
+}
+
+// A "dsres.mat" (st: through its links) that is a FIFO, in whose open the library would wait
+// for a reader for ever (and the check's own open would end a reader's input), or a socket: no
+// file a run can write. A device such as /dev/null takes the rows.
+void check_result_kind(const std::string& name, const struct stat& st) {
+  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
+    throw HostError("cannot write the result file " + name + ": it is no regular file (" +
+                    (S_ISFIFO(st.st_mode) ? "a FIFO" : "a socket") + ")");
+}
+
+// A regular "dsres.mat" that is also the standard output or error stream, by whatever path:
+// the summary and the messages would land over its header or among its rows. (/dev/null may
+// be all three.)
+void check_not_a_stream(const std::string& name, const struct stat& st) {
+  if (!S_ISREG(st.st_mode)) return;
+  const std::pair<int, const char*> streams[] = {{1, "standard output"},
+                                                 {2, "standard error stream"}};
+  for (const auto& [fd, stream] : streams) {
+    struct stat s;
+    if (fstat(fd, &s) == 0 && s.st_dev == st.st_dev && s.st_ino == st.st_ino)
+      throw HostError("cannot write the result file " + name + ": it is also the " + stream);
+  }
+}
+
 // The library creates or truncates "dsres.mat" when the model is initialised, and ends the
 // process when it cannot. The host finds out first, without creating or changing the file: an
-// existing one must open for writing (not a folder, not read-only), else the folder must take
-// a new file; for a symbolic link to a file yet to be made, the folder of the link's target.
+// existing one must be a file a run can write and open for writing (not a folder, not
+// read-only), else the folder must be there and take a new file; for a symbolic link to a file
+// yet to be made, the folder of the link's target.
 void check_result_file(const std::string& directory) {
+  check_folder_present(directory);
   const std::string path = result_file_in(directory);
+  const std::string target = final_link_target(path);
+  const std::string link = target != path ? " (a link to " + target + ")" : "";
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) {
+    check_result_kind(path + link, st);
+    check_not_a_stream(path + link, st);
+  }
   const int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd >= 0) {
     close(fd);
     return;
   }
-  std::string link;
+  std::string named = path;
   if (errno == ENOENT) {
-    const std::string target = final_link_target(path);
-    if (target != path) link = " (a link to " + target + ")";
+    named += link;
     if (faccessat(AT_FDCWD, folder_of(target).c_str(), W_OK | X_OK, AT_EACCESS) == 0) return;
   }
-  throw HostError("cannot write the result file " + path + link + ": " + std::strerror(errno));
+  throw HostError("cannot write the result file " + named + ": " + std::strerror(errno));
 }
 
 }  // namespace

@@ -12,8 +12,9 @@ class ResultFolder {
   // The folder (empty: the current one), made as mkdir -p makes it and locked until this
   // object goes (after the model is freed and its rows read back), with the folder of the
   // target where "dsres.mat" is a symbolic link; "dsres.mat" must be one the model can create
-  // or replace. Throws HostError naming the path and the reason, or the other run that holds
-  // the folder.
+  // or replace (no FIFO or socket, neither the standard output nor the error stream, in a
+  // folder that is still there). Throws HostError naming the path and the reason, or the other
+  // run that holds the folder.
   explicit ResultFolder(const std::string& directory);
   // The run works in the folder from now on.
   void enter();

@@ -12,20 +12,23 @@ namespace {
 // The library leaves out the rows that do not fit and goes on.
 constexpr const char* LostRowsCause = "the disk is full or a file-size limit was reached";
 
-// How the result file was removed during the run.
+// How the result file went during the run. The host cannot tell a removed file from a renamed
+// one (kept under another name, the rows in it), nor whether the file left its folder before
+// the folder was removed: either way "dsres.mat" does not hold the run's rows.
 const char* removal_text(const ResultRows& r) {
   switch (r.removed) {
-    case ResultRows::Removed::WithFolder: return "was removed during the run, with its folder";
+    case ResultRows::Removed::WithFolder:
+      return "was removed or renamed during the run, and its folder removed";
     case ResultRows::Removed::Replaced:
-      return "was removed during the run (another file has its name now)";
-    default: return "was removed during the run";
+      return "was removed or renamed during the run (another file has its name now)";
+    default: return "was removed or renamed during the run";
   }
 }
 
 void print_result_rows(const ResultRows& r) {
   if (r.removed != ResultRows::Removed::No)
-    print_out("  result rows       none counted (%s %s: its rows are lost)\n", ResultFileName,
-              removal_text(r));
+    print_out("  result rows       none counted (%s %s: %s does not hold the run's rows)\n",
+              ResultFileName, removal_text(r), ResultFileName);
   else if (!r.written)
     print_out("  result rows       none counted (no %s written by this run)\n", ResultFileName);
   else if (!r.rows)
@@ -107,8 +110,8 @@ void print_lost_rows(const ResultRows& rows) {
   if (!rows.lost()) return;
   flush_out();
   if (rows.removed != ResultRows::Removed::No)
-    print_err("tavelo-sim: the result file %s %s: its rows are lost\n", rows.path.c_str(),
-              removal_text(rows));
+    print_err("tavelo-sim: the result file %s %s: %s does not hold the run's rows\n",
+              rows.path.c_str(), removal_text(rows), ResultFileName);
   else
     print_err("tavelo-sim: %s holds %ld of at least %ld rows of the run's start and output "
               "points, %ld missing: %s\n",

@@ -14,8 +14,8 @@ void print_summary(const std::string& fmuPath, const SimulationSettings& s,
 // A run with warnings ends well, but not unnoticed: one line, also with --quiet.
 void print_warnings(const SimulationSummary& summary);
 
-// Rows the result file lacks, or a result file removed during the run, fail the run: one
-// line, also with --quiet.
+// Rows the result file lacks, or a result file removed or renamed during the run, fail the
+// run: one line, also with --quiet.
 void print_lost_rows(const ResultRows& rows);
 
 // The host's line when the model ends the process. The library calls exit(1) after its own

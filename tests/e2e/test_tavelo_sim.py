@@ -17,6 +17,7 @@ import resource
 import select
 import shutil
 import signal
+import socket
 import struct
 import subprocess
 import sys
@@ -1269,8 +1270,9 @@ def terminal_screens(shown, width):
 
 
 class Console(unittest.TestCase):
-    """The standard streams: a closed one is no place for the result file; output that cannot
-    be written is not lost without a word; the progress line on a terminal."""
+    """The standard streams: a closed one is no place for the result file, and one that is the
+    result file is refused; output that cannot be written is not lost without a word; the
+    progress line on a terminal."""
 
     def run_redirected(self, redirections, args, d):
         """tavelo-sim in d with the shell's redirections (2>&- closes the standard error)."""
@@ -1313,6 +1315,60 @@ class Console(unittest.TestCase):
                     self.assertNotIn(text, content)
                 if "2>&-" not in redirections and status == 1:
                     self.assertIn("\ntavelo-sim: ", "\n" + done.stderr)
+
+    def test_a_standard_stream_that_is_the_result_file_is_refused(self):
+        # The summary would land over the file's header (>) or after its rows (>>). Refused
+        # before the library is loaded (the FMU's binary is no library), the file untouched;
+        # by whatever name the stream and "dsres.mat" reach the file. A device takes both.
+        refused = "tavelo-sim: cannot write the result file {}: it is also the {}\n"
+        cases = [
+            # redirections, --result-dir, the file the streams reach, what is left in it and
+            # the standard error stream; None for a run that goes on
+            ("> dsres.mat", [], "dsres.mat", "",
+             refused.format("{real}/dsres.mat", "standard output")),
+            (">> dsres.mat", [], "dsres.mat", "an earlier result",
+             refused.format("{real}/dsres.mat", "standard output")),
+            ("2>> dsres.mat", [], "dsres.mat", "an earlier result" +
+             refused.format("{real}/dsres.mat", "standard error stream"), ""),
+            ("> out/dsres.mat", ["--result-dir", "./out/"], "out/dsres.mat", "",
+             refused.format("./out/dsres.mat", "standard output")),
+            ("2> kept.mat", ["--result-dir", "link"], "kept.mat",
+             refused.format("link/dsres.mat (a link to link/../kept.mat)",
+                            "standard error stream"), ""),
+            ("> hard.mat", ["--result-dir", "hard"], "hard.mat", "",
+             refused.format("hard/dsres.mat", "standard output")),
+            ("> other.mat", [], "other.mat", None, None),
+            ("> /dev/null 2> /dev/null", ["--result-dir", "null"], "/dev/null", None, None),
+        ]
+        with scratch() as base:
+            unloadable = os.path.join(base, "Unloadable.fmu")
+            rewrite_fmu(FMU, unloadable, binary=b"MZ, a Windows DLL")
+            for redirections, args, reached, left, stderr in cases:
+                with self.subTest(redirections=redirections, args=args), scratch() as d:
+                    self.prepare_result_files(d)
+                    fmu = FMU if left is None else unloadable
+                    done = self.run_redirected(redirections, ["--stop", "0.01", *args, fmu], d)
+                    if left is None:
+                        self.assertEqual((done.returncode, done.stderr), (0, ""))
+                        continue
+                    real = os.path.realpath(d)
+                    self.assertEqual((done.returncode, done.stdout, done.stderr),
+                                     (1, "", stderr.format(real=real)))
+                    with open(os.path.join(d, reached)) as f:
+                        self.assertEqual(f.read(), left.format(real=real))
+
+    @staticmethod
+    def prepare_result_files(d):
+        """Earlier results in d: its "dsres.mat", and the one of each result folder, out's a
+        file, link's a link to kept.mat, hard's a hard link to hard.mat, null's /dev/null."""
+        for folder in ["out", "link", "hard", "null"]:
+            os.mkdir(os.path.join(d, folder))
+        for name in ["dsres.mat", "out/dsres.mat", "kept.mat", "hard.mat"]:
+            with open(os.path.join(d, name), "w") as f:
+                f.write("an earlier result")
+        os.symlink("../kept.mat", os.path.join(d, "link", "dsres.mat"))
+        os.link(os.path.join(d, "hard.mat"), os.path.join(d, "hard", "dsres.mat"))
+        os.symlink("/dev/null", os.path.join(d, "null", "dsres.mat"))
 
     def test_output_that_cannot_be_written_is_not_lost_without_a_word(self):
         # A summary that cannot be written (a full disk, a pipe whose reader is gone) ends with
@@ -1874,6 +1930,76 @@ class ResultFolder(unittest.TestCase):
                     with open(os.path.join(out, "dsres.mat"), "rb") as f:
                         self.assertEqual(f.read(), b"an earlier result")
 
+    def test_a_result_file_that_is_a_fifo_or_a_socket(self):
+        # A FIFO the library would wait in its open for a reader, for ever; one the check
+        # opened would end a reader's input. Refused before the library is loaded and never
+        # opened for writing: a writer that came and went would show as POLLHUP to the test's
+        # reader. A device such as /dev/null takes the rows as before.
+        def fifo(path):
+            os.mkfifo(path)
+
+        def unix_socket(path):
+            s = socket.socket(socket.AF_UNIX)
+            self.addCleanup(s.close)
+            s.bind(path)
+
+        # "dsres.mat" itself or a link to the file, what it is
+        cases = [(None, fifo, "FIFO"), (None, unix_socket, "socket"),
+                 ("../special", fifo, "FIFO"), ("../special", unix_socket, "socket"),
+                 ("/dev/null", None, None)]
+        with scratch() as base:
+            unloadable = os.path.join(base, "Unloadable.fmu")
+            rewrite_fmu(FMU, unloadable, binary=b"MZ, a Windows DLL")
+            for link, make, kind in cases:
+                with self.subTest(link=link, kind=kind), scratch() as d:
+                    out = os.path.join(d, "out")
+                    os.mkdir(out)
+                    if link is not None:
+                        os.symlink(link, os.path.join(out, "dsres.mat"))
+                    if make is None:
+                        done = run(["--quiet", "--stop", "0.01", "--result-dir", "out", FMU], d)
+                        self.assertEqual((done.returncode, done.stderr), (0, ""))
+                        continue
+                    special = os.path.join(out, link or "dsres.mat")
+                    make(special)
+                    reader = None
+                    if make is fifo:
+                        reader = os.open(special, os.O_RDONLY | os.O_NONBLOCK)
+                        self.addCleanup(os.close, reader)
+                    done = subprocess.run([SIM, "--result-dir", "out", unloadable], cwd=d,
+                                          capture_output=True, text=True, timeout=60)
+                    named = f" (a link to out/{link})" if link else ""
+                    self.assertEqual((done.returncode, done.stdout, done.stderr), (
+                        1, "", f"tavelo-sim: cannot write the result file out/dsres.mat{named}: "
+                               f"it is no regular file (a {kind})\n"))
+                    if reader is not None:
+                        ends = select.poll()
+                        ends.register(reader, select.POLLIN)
+                        self.assertEqual(ends.poll(0), [], "a writer opened the FIFO")
+
+    def test_a_current_folder_removed_before_the_run(self):
+        # The removed folder takes no new file: the library would end the process when it
+        # opens "dsres.mat". Found before the library is loaded (the FMU's binary is no
+        # library); a result folder elsewhere still runs.
+        with scratch() as d:
+            unloadable = os.path.join(d, "Unloadable.fmu")
+            rewrite_fmu(FMU, unloadable, binary=b"MZ, a Windows DLL")
+            elsewhere = os.path.join(d, "elsewhere")
+            refused = ("tavelo-sim: cannot write the result file ./dsres.mat: its folder was "
+                       "removed\n")
+            for args, fmu, status, stderr in [([], unloadable, 1, refused),
+                                              (["--result-dir", "."], unloadable, 1, refused),
+                                              (["--result-dir", elsewhere], FMU, 0, "")]:
+                with self.subTest(args=args):
+                    done = subprocess.run(
+                        ["sh", "-c", 'mkdir gone && cd gone && rmdir ../gone && exec "$@"', "sh",
+                         SIM, "--quiet", "--stop", "0.01", *args, fmu],
+                        cwd=d, capture_output=True, text=True, timeout=300)
+                    self.assertEqual((done.returncode, done.stdout, done.stderr),
+                                     (status, "", stderr))
+            self.assertGreaterEqual(
+                load_strictly(os.path.join(elsewhere, "dsres.mat"))["data_2"].shape[1], 11)
+
     def test_a_result_file_that_is_a_link_to_a_file_yet_to_be_made(self):
         # The library follows the link and makes its target: its folder must take the file.
         # A relative target lies in the link's folder, not in the one the run starts in.
@@ -2139,11 +2265,12 @@ class LostRows(unittest.TestCase):
         self.assertRegex(lines[-1], rf"^tavelo-sim: \S+/dsres\.mat holds {e - e // 5} of at "
                                     rf"least {e} rows of the run's start and output points")
 
-    def test_a_result_file_removed_during_the_run(self):
-        # The library keeps writing the removed file it holds open, and the run goes on; its
-        # rows are lost with the file. The removal comes once the run is well past its
-        # initialisation (a hundred rows), then the run is interrupted or goes to its end
-        # (stopped for the removal).
+    def test_a_result_file_removed_or_renamed_during_the_run(self):
+        # The library keeps writing the file it holds open, and the run goes on; "dsres.mat"
+        # does not hold its rows: they are lost with a removed file, and in a renamed one
+        # (kept.mat beside the folder) under another name. The removal comes once the run is
+        # well past its initialisation (a hundred rows), then the run is interrupted or goes to
+        # its end (stopped for the removal).
         def remove_file(out):
             os.remove(os.path.join(out, "dsres.mat"))
 
@@ -2155,11 +2282,22 @@ class LostRows(unittest.TestCase):
             with open(os.path.join(out, "dsres.mat"), "w") as f:
                 f.write("another file")
 
-        cases = [(remove_folder, "interrupted", [], ", with its folder"),
-                 (remove_folder, "interrupted", ["--quiet"], ", with its folder"),
+        def rename_file(out):
+            os.rename(os.path.join(out, "dsres.mat"), os.path.join(out, "..", "kept.mat"))
+
+        def rename_file_remove_folder(out):
+            rename_file(out)
+            os.rmdir(out)
+
+        with_folder = ", and its folder removed"
+        cases = [(remove_folder, "interrupted", [], with_folder),
+                 (remove_folder, "interrupted", ["--quiet"], with_folder),
                  (remove_file, "ends", [], ""),
                  (remove_file, "ends", ["--quiet"], ""),
-                 (replace_file, "interrupted", [], " (another file has its name now)")]
+                 (replace_file, "interrupted", [], " (another file has its name now)"),
+                 (rename_file, "ends", [], ""),
+                 (rename_file, "interrupted", ["--quiet"], ""),
+                 (rename_file_remove_folder, "interrupted", [], with_folder)]
         for remove, end, quiet, how in cases:
             with self.subTest(remove.__name__, end=end, quiet=quiet), scratch() as d:
                 stop = "100000" if end == "interrupted" else "60"
@@ -2181,15 +2319,21 @@ class LostRows(unittest.TestCase):
                 printed, err = child.communicate(timeout=120)
                 path = os.path.join(os.path.realpath(d), "out", "dsres.mat")
                 self.assertEqual((child.returncode, err), (1, (
-                    f"tavelo-sim: the result file {path} was removed during the run{how}: its "
-                    f"rows are lost\n")))
+                    f"tavelo-sim: the result file {path} was removed or renamed during the "
+                    f"run{how}: dsres.mat does not hold the run's rows\n")))
+                if remove in (rename_file, rename_file_remove_folder):
+                    # The renamed file is whole and holds the run's rows from its start.
+                    kept = load_strictly(os.path.join(d, "kept.mat"))["data_2"][0]
+                    self.assertEqual(kept[0], 0.0)
+                    self.assertGreaterEqual(len(kept), 60001 if end == "ends" else 101)
                 if quiet:
                     self.assertEqual(printed, "")
                     continue
                 self.assertEqual(" interrupted by SIGINT " in printed.splitlines()[0],
                                  end == "interrupted", printed)
-                self.assertIn(f"\n  result rows       none counted (dsres.mat was removed "
-                              f"during the run{how}: its rows are lost)\n", printed)
+                self.assertIn(f"\n  result rows       none counted (dsres.mat was removed or "
+                              f"renamed during the run{how}: dsres.mat does not hold the run's "
+                              f"rows)\n", printed)
                 self.assertIn(f"\n  result in         {os.path.dirname(path)}\n", printed)
 
     def test_an_earlier_result_file_removed_during_a_run_that_writes_none(self):
