@@ -5,11 +5,19 @@
 #include <cstdio>
 #include <string>
 
-// Names of the benchmarks that a ratio relates (as registered).
+// A benchmark's CPU time per iteration in a ratio's denominator, once or times a counter of
+// the numerator's benchmark (how often its work does what the benchmark times).
+struct Cost {
+  const char* benchmark = nullptr;  // as registered
+  const char* times = nullptr;      // the counter's name; none: once
+  const char* what = nullptr;       // its name in the report of a sum; none: not reported
+};
+
+// A benchmark against the sum of the costs in its denominator (unused ones have no name).
 struct Ratio {
   const char* what;
   const char* numerator;
-  const char* denominator;
+  Cost denominator[3];
   double target;  // 0: no target, reported for information
 };
 

@@ -2,7 +2,8 @@
 // a real trajectory: fmiGetDerivatives with new states every call, fmiGetEventIndicators after
 // it, and the default experiment through tavelo-sim's loop. Beside them the floors: a
 // hand-written closed-form evaluation of the same pendulum's accelerations, the bare LAPACK and
-// BLAS calls of one friction solve, and the specified appends of the experiment's rows.
+// BLAS calls of one friction solve, a full evaluation with new states (as at an output point)
+// and the specified appends of the experiment's rows.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -208,6 +209,18 @@ void BM_GetEventIndicators(benchmark::State& state) {
 }
 BENCHMARK(BM_GetEventIndicators)->UseManualTime();
 
+// Anchor: every level of the model at new states, as the run evaluates it at an output point:
+// the time, the states, then the event indicators.
+void BM_FullEvaluation(benchmark::State& state) {
+  along_trajectory(state, [](benchmark::State& s, Instance& model, const TrajectoryPoint& p) {
+    double z[32];
+    model.set(p);
+    if (model.indicators(z) > fmiWarning) s.SkipWithError("fmiGetEventIndicators failed");
+    benchmark::DoNotOptimize(z);
+  });
+}
+BENCHMARK(BM_FullEvaluation);
+
 // Anchor: the accelerations of the same pendulum in closed form. The arm turns about the
 // vertical axis, the pendulum about the arm's axis at its tip (L = 0.245 m); the pendulum's
 // centre of mass lies l = 0.2105 m along it; Coulomb friction opposes each joint's speed.
@@ -295,13 +308,70 @@ void BM_BareFrictionSolve(benchmark::State& state) {
 }
 BENCHMARK(BM_BareFrictionSolve);
 
-// The default experiment (0 to 10 s, rows every millisecond) through tavelo-sim's loop.
+// The calls of the model that one default experiment makes, counted through the library's
+// functions behind counting ones.
+struct ExperimentCalls {
+  long outputPoints = 0;
+  long derivatives = 0;     // fmiGetDerivatives: the integrator's alone
+  long indicators = 0;      // fmiGetEventIndicators: the integrator's and the run's own
+  long completedSteps = 0;  // fmiCompletedIntegratorStep: output points and step ends
+  // The integrator's evaluations. Each completed step follows the evaluation of its point,
+  // the run's own or the integrator's last one where that was there already: counted as the
+  // step's, never as the integrator's.
+  long integrator_evaluations() const { return derivatives + indicators - completedSteps; }
+};
+
+namespace counted {
+const FmiFunctions* library = nullptr;
+ExperimentCalls calls;
+fmiStatus GetDerivatives(fmiComponent c, fmiReal dx[], size_t nx) {
+  ++calls.derivatives;
+  return library->GetDerivatives(c, dx, nx);
+}
+fmiStatus GetEventIndicators(fmiComponent c, fmiReal z[], size_t ni) {
+  ++calls.indicators;
+  return library->GetEventIndicators(c, z, ni);
+}
+fmiStatus CompletedIntegratorStep(fmiComponent c, fmiBoolean* callEventUpdate) {
+  ++calls.completedSteps;
+  return library->CompletedIntegratorStep(c, callEventUpdate);
+}
+}  // namespace counted
+
+// One run, untimed: the experiment takes the same steps every time.
+const ExperimentCalls& experiment_calls() {
+  static const ExperimentCalls calls = [] {
+    InScratch here;
+    const LoadedFmu& fmu = tavelo_fmu();
+    FmiFunctions fmi = fmu.fmi();
+    fmi.GetDerivatives = counted::GetDerivatives;
+    fmi.GetEventIndicators = counted::GetEventIndicators;
+    fmi.CompletedIntegratorStep = counted::CompletedIntegratorStep;
+    counted::library = &fmu.fmi();
+    counted::calls = {};
+    const SimulationSummary run = simulate(fmi, fmu.description, {}, default_experiment());
+    counted::calls.outputPoints = run.outputPoints;
+    return counted::calls;
+  }();
+  return calls;
+}
+
+// The default experiment (0 to 10 s, rows every millisecond) through tavelo-sim's loop. Its
+// counters give the counts of its work that the ratios price: the output points, each
+// evaluated in full, and the integrator's evaluations.
 void BM_DefaultExperiment(benchmark::State& state) {
   InScratch here;
   const LoadedFmu& fmu = tavelo_fmu();
+  const ExperimentCalls& calls = experiment_calls();
+  if (calls.outputPoints == 0 || calls.integrator_evaluations() <= 0) {
+    state.SkipWithError("the counted run shows no output points or no integrator evaluations");
+    return;
+  }
   long steps = 0;
   for (auto _ : state) steps = simulate(fmu, default_experiment()).steps;
   state.counters["steps"] = static_cast<double>(steps);
+  state.counters["output points"] = static_cast<double>(calls.outputPoints);
+  state.counters["integrator evaluations"] = static_cast<double>(calls.integrator_evaluations());
 }
 BENCHMARK(BM_DefaultExperiment)->Unit(benchmark::kMillisecond)->Iterations(5);
 
