@@ -74,9 +74,12 @@ bool same_file(const std::string& a, const std::string& b) {
 // takes no new file: the library would end the process when it opens "dsres.mat".
 void check_folder_present(const std::string& directory) {
   struct stat st;
-  if (stat(directory.empty() ? "." : directory.c_str(), &st) == 0 && st.st_nlink == 0)
-    throw HostError("cannot write the result file " + result_file_in(directory) +
-                    ": its folder was removed");
+  if (stat(directory.empty() ? "." : directory.c_str(), &st) != 0 || st.st_nlink != 0) return;
+  if (directory.empty())
+    throw HostError(std::string("cannot write the result file ") + ResultFileName +
+                    ": the current folder was removed");
+  throw HostError("cannot write the result file " + result_file_in(directory) +
+                  ": its folder was removed");
 }
 
 // A "dsres.mat" (st: through its links) that is a FIFO, in whose open the library would wait

@@ -12,15 +12,15 @@ namespace {
 // The library leaves out the rows that do not fit and goes on.
 constexpr const char* LostRowsCause = "the disk is full or a file-size limit was reached";
 
-// How the result file went during the run. The host cannot tell a removed file from a renamed
+// How the result file went during the run. The host does not tell a removed file from a renamed
 // one (kept under another name, the rows in it), nor whether the file left its folder before
 // the folder was removed: either way "dsres.mat" does not hold the run's rows.
 const char* removal_text(const ResultRows& r) {
   switch (r.removed) {
     case ResultRows::Removed::WithFolder:
-      return "was removed or renamed during the run, and its folder removed";
+      return "was removed or renamed during the run, and its folder was removed";
     case ResultRows::Removed::Replaced:
-      return "was removed or renamed during the run (another file has its name now)";
+      return "was removed or renamed during the run, another file has its name now";
     default: return "was removed or renamed during the run";
   }
 }

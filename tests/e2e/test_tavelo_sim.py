@@ -1318,8 +1318,9 @@ class Console(unittest.TestCase):
 
     def test_a_standard_stream_that_is_the_result_file_is_refused(self):
         # The summary would land over the file's header (>) or after its rows (>>). Refused
-        # before the library is loaded (the FMU's binary is no library), the file untouched;
-        # by whatever name the stream and "dsres.mat" reach the file. A device takes both.
+        # before the library is loaded (the FMU's binary is no library), the file left as the
+        # shell made it (with 2>> the refusal's line after it); by whatever name the stream
+        # and "dsres.mat" reach the file. A device takes both.
         refused = "tavelo-sim: cannot write the result file {}: it is also the {}\n"
         cases = [
             # redirections, --result-dir, the file the streams reach, what is left in it and
@@ -1985,10 +1986,11 @@ class ResultFolder(unittest.TestCase):
             unloadable = os.path.join(d, "Unloadable.fmu")
             rewrite_fmu(FMU, unloadable, binary=b"MZ, a Windows DLL")
             elsewhere = os.path.join(d, "elsewhere")
-            refused = ("tavelo-sim: cannot write the result file ./dsres.mat: its folder was "
-                       "removed\n")
-            for args, fmu, status, stderr in [([], unloadable, 1, refused),
-                                              (["--result-dir", "."], unloadable, 1, refused),
+            refused = "tavelo-sim: cannot write the result file {}: {} was removed\n"
+            current = refused.format("dsres.mat", "the current folder")
+            dot = refused.format("./dsres.mat", "its folder")
+            for args, fmu, status, stderr in [([], unloadable, 1, current),
+                                              (["--result-dir", "."], unloadable, 1, dot),
                                               (["--result-dir", elsewhere], FMU, 0, "")]:
                 with self.subTest(args=args):
                     done = subprocess.run(
@@ -2289,12 +2291,12 @@ class LostRows(unittest.TestCase):
             rename_file(out)
             os.rmdir(out)
 
-        with_folder = ", and its folder removed"
+        with_folder = ", and its folder was removed"
         cases = [(remove_folder, "interrupted", [], with_folder),
                  (remove_folder, "interrupted", ["--quiet"], with_folder),
                  (remove_file, "ends", [], ""),
                  (remove_file, "ends", ["--quiet"], ""),
-                 (replace_file, "interrupted", [], " (another file has its name now)"),
+                 (replace_file, "interrupted", [], ", another file has its name now"),
                  (rename_file, "ends", [], ""),
                  (rename_file, "interrupted", ["--quiet"], ""),
                  (rename_file_remove_folder, "interrupted", [], with_folder)]
