@@ -35,12 +35,11 @@ const ScalarVariable& settable_variable(const ModelDescription& description,
   return *v;
 }
 
-// A Real value; a number no double holds says so, any other text that is none is badValue.
-double real_value(const Assignment& a, const UsageError& badValue) {
+// A Real value; a text that is none says why (a number no double holds, or no Real value).
+double real_value(const Assignment& a, const std::string& noValue) {
   if (const std::optional<double> value = parse_real(a.value)) return *value;
-  if (beyond_double_range(a.value))
-    throw UsageError("--set " + a.name + ": \"" + a.value + "\" is out of the range of a double");
-  throw badValue;
+  throw UsageError("--set " + a.name + ": \"" + a.value + "\" is " +
+                   no_real_reason(a.value, noValue));
 }
 
 std::optional<fmiInteger> parse_integer(const std::string& text) {
@@ -71,7 +70,7 @@ ResolvedAssignment resolve_assignment(const ModelDescription& description, const
                             type_name(v.type) + " value");
   switch (v.type) {
     case VariableType::Real: {
-      const double value = real_value(a, badValue);
+      const double value = real_value(a, "no Real value");
       r.real = negated ? -value : value;
       return r;
     }

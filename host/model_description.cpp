@@ -38,7 +38,7 @@ std::optional<double> optional_real(const pugi::xml_node& node, const char* attr
   const std::optional<double> value = parse_real(a.value());
   if (!value)
     throw HostError(std::string("modelDescription.xml: ") + node.name() + ": " + attribute +
-                    " \"" + a.value() + "\" is no number");
+                    " \"" + a.value() + "\" is " + no_real_reason(a.value(), "no number"));
   return value;
 }
 

@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <locale.h>
+#include <stdlib.h>
+
 namespace {
 
 // The text as from_chars reads a double, after a leading '+', which from_chars does not take; a
@@ -43,10 +46,16 @@ std::string run_times_error(double start, double stop) {
          "milliseconds)";
 }
 
-bool beyond_double_range(const std::string& text) {
+std::string no_real_reason(const std::string& text, const std::string& otherwise) {
   double value = 0.0;
   const auto result = read_real(text, value);
-  return result.ec == std::errc::result_out_of_range && result.ptr == text.data() + text.size();
+  if (result.ec != std::errc::result_out_of_range || result.ptr != text.data() + text.size())
+    return otherwise;
+  // from_chars says only that it is out of range; strtod tells which way (infinity or zero).
+  static const locale_t c = newlocale(LC_ALL_MASK, "C", nullptr);
+  const char* first = text.c_str() + (text[0] == '+' ? 1 : 0);
+  const bool large = c != nullptr && std::fabs(strtod_l(first, nullptr, c)) >= 1.0;
+  return large ? "out of the range of a double" : "too close to 0 for a double";
 }
 
 std::string time_range_error(double start, double stop, TimesFrom from) {
@@ -108,9 +117,10 @@ std::string summary_seconds_text(double t) {
   // The digits before the point, the rest after it, trailing zeros cut: what %.9g writes for
   // the times of most runs, without its exponent for the others.
   const int whole = t == 0.0 ? 1 : 1 + static_cast<int>(std::floor(std::log10(std::fabs(t))));
-  const int decimals = std::clamp(9 - whole, 0, 30);
-  char text[80];
-  int length = std::snprintf(text, sizeof text - 2, "%.*f", decimals, t);
+  // Nine digits of the smallest subnormal lie 332 places after the point.
+  const int decimals = std::clamp(9 - whole, 0, 340);
+  char text[400];
+  int length = std::snprintf(text, sizeof text, "%.*f", decimals, t);
   if (decimals > 0) {
     while (text[length - 1] == '0') --length;
     if (text[length - 1] == '.') --length;

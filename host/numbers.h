@@ -11,9 +11,10 @@
 // A finite double in the "C" format, the whole text; nothing when the text is not one. A
 // leading '+' is taken, as in the command lines users write, but no sign after it ("+-1").
 std::optional<double> parse_real(const std::string& text);
-// Whether the text is a number in that format that no double holds, too large or too small in
-// magnitude ("1e400", "-1e400", "1e-400"): parse_real refuses it for its size, not its form.
-bool beyond_double_range(const std::string& text);
+// Why parse_real refuses the text: "out of the range of a double" for a number too large for one
+// ("1e400", "-1e400"), "too close to 0 for a double" for one that only rounds to 0 ("1e-400"),
+// otherwise (the caller's "no Real value") for any other text.
+std::string no_real_reason(const std::string& text, const std::string& otherwise);
 
 // Start and stop times lie within this many seconds of 0: the output grid counts milliseconds,
 // exactly, as doubles. The command line checks its own times as it reads them; the output grid

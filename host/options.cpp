@@ -46,7 +46,7 @@ std::string set_number(const std::string& name, const std::string& value, Option
   const std::optional<double> number = parse_real(value);
   if (!number)
     return name + ": \"" + value + "\" is " +
-           (beyond_double_range(value) ? "out of the range of a double" : "not a finite number");
+           no_real_reason(value, "not a finite number");
   if (name == "--start" || name == "--stop")
     if (const std::string error = time_error(name, value, *number); !error.empty()) return error;
   if (name == "--start") o.start = *number;

@@ -120,7 +120,7 @@ TEST(Assignments, WhatCannotBeSetAndValuesThatDoNotParse) {
       no("k", "1,5", "Real"), no("k", "+-1", "Real"), no("kMinus", "one", "Real"),
       no("k", "1e400x", "Real"),
       {{"k", "1e400"}, "--set k: \"1e400\" is out of the range of a double", true},
-      {{"kMinus", "-1e-400"}, "--set kMinus: \"-1e-400\" is out of the range of a double", true},
+      {{"kMinus", "-1e-400"}, "--set kMinus: \"-1e-400\" is too close to 0 for a double", true},
       no("n", "2147483648", "Integer"), no("n", "-2147483649", "Integer"),
       no("n", "+5", "Integer"), no("n", "5.0", "Integer"), no("n", "1e3", "Integer"),
       no("n", "", "Integer"), no("n", " 5", "Integer"),

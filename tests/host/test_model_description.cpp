@@ -260,20 +260,21 @@ TEST(ModelDescription, CountsAreUnsignedAndAtMostOneHundredThousand) {
 
 TEST(ModelDescription, TheDefaultExperimentHoldsFiniteNumbers) {
   const std::pair<const char*, const char*> cases[] = {
-      {R"(stopTime="ten")", "stopTime \"ten\""},
-      {R"(stopTime="")", "stopTime \"\""},
-      {R"(stopTime="1e400")", "stopTime \"1e400\""},
-      {R"(stopTime="inf")", "stopTime \"inf\""},
-      {R"(stopTime="nan")", "stopTime \"nan\""},
-      {R"(stopTime="10 s")", "stopTime \"10 s\""},
-      {R"(startTime="-1e400")", "startTime \"-1e400\""},
-      {R"(stopTime="10" tolerance="1e-4x")", "tolerance \"1e-4x\""},
+      {R"(stopTime="ten")", "stopTime \"ten\" is no number"},
+      {R"(stopTime="")", "stopTime \"\" is no number"},
+      {R"(stopTime="1e400")", "stopTime \"1e400\" is out of the range of a double"},
+      {R"(stopTime="inf")", "stopTime \"inf\" is no number"},
+      {R"(stopTime="nan")", "stopTime \"nan\" is no number"},
+      {R"(stopTime="10 s")", "stopTime \"10 s\" is no number"},
+      {R"(startTime="-1e400")", "startTime \"-1e400\" is out of the range of a double"},
+      {R"(stopTime="10" tolerance="1e-400")",
+       "tolerance \"1e-400\" is too close to 0 for a double"},
+      {R"(stopTime="10" tolerance="1e-4x")", "tolerance \"1e-4x\" is no number"},
   };
-  for (const auto& [attributes, quoted] : cases) {
+  for (const auto& [attributes, refused] : cases) {
     const std::string xml =
         description({}, "<DefaultExperiment " + std::string(attributes) + "/>" + OneVariable);
-    EXPECT_EQ(refusal(xml),
-              "modelDescription.xml: DefaultExperiment: " + std::string(quoted) + " is no number")
+    EXPECT_EQ(refusal(xml), "modelDescription.xml: DefaultExperiment: " + std::string(refused))
         << attributes;
   }
 }

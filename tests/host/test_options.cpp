@@ -187,6 +187,9 @@ TEST(CommandLine, NumbersAreFiniteDoublesInTheCFormatAndNothingElse) {
   const auto outOfRange = [](const std::string& t) {
     return Value{t, 0.0, "--start: \"" + t + "\" is out of the range of a double"};
   };
+  const auto nearZero = [](const std::string& t) {
+    return Value{t, 0.0, "--start: \"" + t + "\" is too close to 0 for a double"};
+  };
   expect_values("--start",
                 {{"1.5", 1.5, ""}, {"+2", 2.0, ""}, {"-2.5e-3", -2.5e-3, ""}, {".5", 0.5, ""},
                  {"1E3", 1000.0, ""}, {"4.9e-324", 4.9e-324, ""},
@@ -194,9 +197,17 @@ TEST(CommandLine, NumbersAreFiniteDoublesInTheCFormatAndNothingElse) {
                  refused("0x10"), refused("0x1p3"), refused("inf"), refused("-inf"),
                  refused("nan"), refused("1e"), refused("++1"), refused("+-1"),
                  refused("+"), refused("-"), refused("1e400x"), refused("+-1e400"),
-                 // Numbers in the format that no double holds, in magnitude too large or small.
+                 // Numbers in the format that no double holds, in magnitude too large or small;
+                 // the smallest subnormal's half rounds to 0, a little more to it.
                  outOfRange("1e400"), outOfRange("-1e400"), outOfRange("+1e400"),
-                 outOfRange("1.8e308"), outOfRange("1e-400")},
+                 outOfRange("1.8e308"), nearZero("1e-400"), nearZero("-1e-400"),
+                 nearZero("2.4e-324"), {"2.5e-324", 4.9e-324, ""},
+                 nearZero("0.0000000000000000000000000000000000000000000000000000000000000000000"
+                          "00000000000000000000000000000000000000000000000000000000000000000000"
+                          "00000000000000000000000000000000000000000000000000000000000000000000"
+                          "00000000000000000000000000000000000000000000000000000000000000000000"
+                          "00000000000000000000000000000000000000000000000000000000000000000001"),
+                 outOfRange("1" + std::string(400, '0'))},
                 start_of);
 }
 
