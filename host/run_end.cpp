@@ -89,7 +89,8 @@ void print_summary(const std::string& fmuPath, const SimulationSettings& s,
             how.c_str());
   print_out("  integrator steps  %ld\n", summary.steps);
   print_out("  events            %ld\n", summary.events);
-  print_out("  output points     %ld (every %g s)\n", summary.outputPoints, s.interval.seconds());
+  print_out("  output points     %ld (every %s)\n", summary.outputPoints,
+            summary_seconds_text(s.interval.seconds()).c_str());
   print_result_rows(rows);
   print_final_states(summary);
   if (summary.warnings > 0)

@@ -86,6 +86,7 @@ TEST(TimeTexts, TheSummarysTimesToNineDigitsWithoutAnExponent) {
       {99999999.96, "100000000 s"},
       {100000.5, "100000.5 s"},
       {1e-5, "0.00001 s"},
+      {1e-40, "0.0000000000000000000000000000000000000001 s"},
   };
   for (const auto& [t, text] : cases) EXPECT_EQ(summary_seconds_text(t), text) << t;
 }
