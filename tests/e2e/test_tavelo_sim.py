@@ -33,7 +33,6 @@ import zipfile
 
 import numpy as np
 import scipy.io
-import struct
 
 SIM = os.environ["TAVELO_SIM"]
 FMU = os.environ["TAVELO_FMU"]
@@ -698,7 +697,9 @@ class Interrupts(unittest.TestCase):
     def test_a_signal_before_a_closed_console_keeps_its_status(self):
         # The standard output is a pipe whose reader has gone before the run started: the
         # summary, its only output, fails after the signal has ended the run. The status is the
-        # signal's, and a line on the standard error stream says what was lost.
+        # signal's, and a line on the standard error stream says what was lost. (That the
+        # closed pipe leaves the signal's number in the run's flag is the unit test's: the
+        # status is taken before the summary is written.)
         reader, writer = os.pipe()
         os.close(reader)
         with scratch() as d:
@@ -1812,7 +1813,6 @@ class ScratchFolders(unittest.TestCase):
             self.assertEqual(left, set(kept) | {os.path.join(tmp, f"tavelo-sim-{gone}-{n}")
                                                 for n in ("link00", "file00")})
 
-
     def test_a_scratch_folder_that_cannot_be_made_or_written(self):
         # The message names the folder and the reason; a folder made is removed again.
         def small_files():  # files of at most 100 kB, a write past that fails (EFBIG)
@@ -1834,7 +1834,6 @@ class ScratchFolders(unittest.TestCase):
                                           r"File too large\n$")
             self.assertEqual(os.listdir(tmp), [])
             self.assertFalse(os.path.exists(os.path.join(d, "dsres.mat")))
-
 
     def test_a_scratch_folder_on_a_file_system_mounted_noexec(self):
         # The loader maps no library from it: one line names the folder, the reason and how to
