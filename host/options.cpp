@@ -22,7 +22,11 @@ const char usageText[] =
     "  --log                every message of the model as it comes, with its status\n"
     "  --quiet              no summary and no progress line\n"
     "  --help               this text\n"
-    "  --version            the version of tavelo-sim\n";
+    "  --version            the version of tavelo-sim\n"
+    "\n"
+    "The manual, doc/tavelo-sim.md in Tavelo's sources, tells the rest: the output grid and\n"
+    "the rows, the result file and its folder, signals and streams, the model's messages,\n"
+    "limits, exit statuses.\n";
 
 namespace {
 

@@ -1212,6 +1212,10 @@ class CommandLine(unittest.TestCase):
             for option in ["--start", "--stop", "--interval", "--tolerance", "--set",
                            "--result-dir", "--log", "--quiet", "--help", "--version"]:
                 self.assertIn(option, done.stdout)
+            # It names the manual, which is there.
+            manual = re.search(r"The manual, (\S+) in Tavelo's sources", done.stdout).group(1)
+            self.assertTrue(os.path.isfile(os.path.join(
+                os.path.dirname(PLOT_SCRIPT), "..", manual)), manual)
             done = run(["--version"], d)
             self.assertEqual(done.returncode, 0)
             self.assertRegex(done.stdout, r"^tavelo-sim \d")
