@@ -1221,19 +1221,31 @@ class CommandLine(unittest.TestCase):
             self.assertEqual((done.returncode, done.stdout, done.stderr), (0, "", ""))
 
 
-def read_terminal(master):
-    """What a terminal's master reads, up to the end of its last writer; the master closed."""
-    shown = b""
-    while True:
-        try:
-            chunk = os.read(master, 4096)
-        except OSError:  # the terminal's last writer is gone
-            break
-        if not chunk:
-            break
-        shown += chunk
-    os.close(master)
-    return shown
+def read_terminal(master, on_chunk=None, deadline=60):
+    """What a terminal's master reads, up to the end of its last writer; the master closed.
+    Each read is followed by on_chunk(shown, start): all read so far, where the read's bytes
+    begin. A writer still there after deadline seconds fails the test: a fault that keeps a
+    long run going shows in a minute."""
+    shown = bytearray()
+    end = time.monotonic() + deadline
+    try:
+        while True:
+            left = end - time.monotonic()
+            if left <= 0 or not select.select([master], [], [], left)[0]:
+                raise AssertionError(f"the terminal is written to after {deadline} s: "
+                                     f"{bytes(shown[-200:])!r}")
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:  # the terminal's last writer is gone
+                break
+            if not chunk:
+                break
+            shown += chunk
+            if on_chunk:
+                on_chunk(shown, len(shown) - len(chunk))
+    finally:
+        os.close(master)
+    return bytes(shown)
 
 
 def terminal_screens(shown, width):
@@ -1491,23 +1503,19 @@ class Console(unittest.TestCase):
             os.close(slave)
             progress = re.compile(
                 rb"\rtavelo-sim: t = [0-9.]+ s of 100000 s \( *\d+ %\)\x1b\[K")
-            shown = bytearray()
-            lines = 0
-            interrupted = False
-            while True:
-                try:
-                    chunk = os.read(master, 65536)
-                except OSError:  # the terminal's last writer is gone
-                    break
-                if not chunk:
-                    break
-                lines += len(progress.findall(bytes(shown[-100:]) + chunk)) - len(
-                    progress.findall(bytes(shown[-100:])))
-                shown += chunk
-                if lines >= 3 and not interrupted:
+
+            ends = []  # of the progress lines read
+
+            def interrupt_after_three_lines(shown, start):
+                # The lines that end in the bytes read from start, each shorter than 100 bytes.
+                ends.extend(m.end() for m in progress.finditer(shown, max(0, start - 100))
+                            if m.end() > start)
+                if len(ends) >= 3 and not interrupted:
                     child.send_signal(signal.SIGINT)
-                    interrupted = True
-            os.close(master)
+                    interrupted.append(True)
+
+            interrupted = []
+            shown = read_terminal(master, interrupt_after_three_lines)
             out, _ = child.communicate(timeout=60)
         self.assertEqual(child.returncode, 130, out)
         after = [m.group(1) for m in re.finditer(progress.pattern + rb"(.?)", bytes(shown),
