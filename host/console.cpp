@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "host/numbers.h"
 #include "host/signals.h"
 
 namespace {
@@ -114,7 +115,10 @@ int finish_console(int status) {
 }
 
 ProgressLine::ProgressLine(bool enabled, double start, double stop)
-    : enabled_(enabled && isatty(STDERR_FILENO)), start_(start), stop_(stop) {}
+    : enabled_(enabled && isatty(STDERR_FILENO)),
+      start_(start),
+      stop_(stop),
+      of_(" of " + summary_seconds_text(stop)) {}
 
 ProgressLine::Time ProgressLine::now() {
   timespec t{};
@@ -129,7 +133,7 @@ void ProgressLine::update(double t) {
     return;
   last_ = time;
   char text[128];
-  std::snprintf(text, sizeof text, "tavelo-sim: t = %.3f s of %g s (%3.0f %%)", t, stop_,
+  std::snprintf(text, sizeof text, "tavelo-sim: t = %.3f s%s (%3.0f %%)", t, of_.c_str(),
                 100.0 * (t - start_) / (stop_ - start_));
   // Cut to the terminal's width, so that it never wraps onto a row the next redraw misses;
   // the rest of the row is erased, where a longer text before it would show through.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <string>
 
 // Puts /dev/null on any of the descriptors 0, 1 and 2 that is closed, so that no file the run
 // opens (the model's result file) takes its place and receives what is printed. False when it
@@ -54,6 +55,7 @@ class ProgressLine {
   static Time now();
   bool enabled_;
   double start_, stop_;
+  std::string of_;  // " of 1000000 s": the stop time as the summary writes it
   Time begin_ = now();
   Time last_{};
 };
