@@ -41,7 +41,7 @@ class ProgressLine {
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
   // The run has reached t (a step's end, or an output point inside a long step); the line is
-  // redrawn at most ten times a second, over the whole row, and cut to the terminal's width.
+  // redrawn at most ten times a second, over the whole row, within the terminal's width.
   void update(double t);
   // Wipes the line, before the summary. (Any other output wipes it first as well.)
   void clear();
@@ -53,6 +53,8 @@ class ProgressLine {
   // A clock good to a few milliseconds, read at every output point: the precise one would cost
   // as much as a point of a model at rest.
   static Time now();
+  // The line's text at t, in at most that many characters.
+  std::string text(double t, int columns) const;
   bool enabled_;
   double start_, stop_;
   std::string of_;  // " of 1000000 s": the stop time as the summary writes it
