@@ -1,6 +1,5 @@
 #include "host/console.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -12,6 +11,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "host/numbers.h"
 #include "host/signals.h"
 
 namespace {
@@ -114,7 +114,10 @@ int finish_console(int status) {
 }
 
 ProgressLine::ProgressLine(bool enabled, double start, double stop)
-    : enabled_(enabled && isatty(STDERR_FILENO)), start_(start), stop_(stop) {}
+    : enabled_(enabled && isatty(STDERR_FILENO)),
+      start_(start),
+      stop_(stop),
+      of_(" of " + summary_seconds_text(stop)) {}
 
 ProgressLine::Time ProgressLine::now() {
   timespec t{};
@@ -128,13 +131,26 @@ void ProgressLine::update(double t) {
   if (time - begin_ < std::chrono::seconds(1) || time - last_ < std::chrono::milliseconds(100))
     return;
   last_ = time;
-  char text[128];
-  std::snprintf(text, sizeof text, "tavelo-sim: t = %.3f s of %g s (%3.0f %%)", t, stop_,
-                100.0 * (t - start_) / (stop_ - start_));
-  // Cut to the terminal's width, so that it never wraps onto a row the next redraw misses;
+  // Within the terminal's width, so that it never wraps onto a row the next redraw misses;
   // the rest of the row is erased, where a longer text before it would show through.
-  const int length = static_cast<int>(std::strlen(text));
-  print_progress("\r%.*s\033[K", std::min(length, progress_columns()), text);
+  const std::string shown = text(t, progress_columns());
+  print_progress("\r%s\033[K", shown.c_str());
+}
+
+std::string ProgressLine::text(double t, int columns) const {
+  char field[64];
+  std::snprintf(field, sizeof field, "t = %.3f s", t);
+  const std::string at = field;
+  std::snprintf(field, sizeof field, " (%3.0f %%)", 100.0 * (t - start_) / (stop_ - start_));
+  const std::string percent = field;
+  // Whole fields left out where the text does not fit, never a part of one ("( 9" would read
+  // as 9 % at 96 %): the name first, then the stop time, then the percentage. Only t itself is
+  // cut, where it alone does not fit.
+  const std::string texts[] = {"tavelo-sim: " + at + of_ + percent, at + of_ + percent,
+                               at + percent, at};
+  for (const std::string& text : texts)
+    if (static_cast<int>(text.size()) <= columns) return text;
+  return at.substr(0, static_cast<size_t>(columns));
 }
 
 void ProgressLine::clear() {

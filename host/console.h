@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <string>
 
 // Puts /dev/null on any of the descriptors 0, 1 and 2 that is closed, so that no file the run
 // opens (the model's result file) takes its place and receives what is printed. False when it
@@ -40,7 +41,7 @@ class ProgressLine {
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
   // The run has reached t (a step's end, or an output point inside a long step); the line is
-  // redrawn at most ten times a second, over the whole row, and cut to the terminal's width.
+  // redrawn at most ten times a second, over the whole row, within the terminal's width.
   void update(double t);
   // Wipes the line, before the summary. (Any other output wipes it first as well.)
   void clear();
@@ -52,8 +53,11 @@ class ProgressLine {
   // A clock good to a few milliseconds, read at every output point: the precise one would cost
   // as much as a point of a model at rest.
   static Time now();
+  // The line's text at t, in at most that many characters.
+  std::string text(double t, int columns) const;
   bool enabled_;
   double start_, stop_;
+  std::string of_;  // " of 1000000 s": the stop time as the summary writes it
   Time begin_ = now();
   Time last_{};
 };

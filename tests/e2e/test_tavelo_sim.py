@@ -1226,52 +1226,31 @@ class CommandLine(unittest.TestCase):
             self.assertEqual((done.returncode, done.stdout, done.stderr), (0, "", ""))
 
 
-def read_terminal(master):
-    """What a terminal's master reads, up to the end of its last writer; the master closed."""
-    shown = b""
-    while True:
-        try:
-            chunk = os.read(master, 4096)
-        except OSError:  # the terminal's last writer is gone
-            break
-        if not chunk:
-            break
-        shown += chunk
-    os.close(master)
-    return shown
-
-
-def terminal_screens(shown, width):
-    """What a terminal width columns wide shows of the bytes, before each carriage return and at
-    the end: its rows, blanks at their ends left out. A character past the last column goes to
-    the next row, as a terminal wraps; of the control sequences only the erase to the end of
-    the row ("\x1b[K") is known."""
-    rows, row, col = [[]], 0, 0
-    screens = []
-    i = 0
-    while i < len(shown):
-        if shown.startswith(b"\x1b[K", i):
-            del rows[row][min(col, width - 1):]
-            i += 3
-            continue
-        c = chr(shown[i])
-        i += 1
-        if c == "\r":
-            screens.append(["".join(r).rstrip() for r in rows])
-            col = 0
-            continue
-        if c == "\n" or col == width:
-            row, col = row + 1, 0
-            rows.append([])
-            if c == "\n":
-                continue
-        if not c.isprintable():
-            raise AssertionError(f"a control character the test knows not: {shown[i - 1:i + 8]}")
-        rows[row][len(rows[row]):col + 1] = [" "] * (col + 1 - len(rows[row]))
-        rows[row][col] = c
-        col += 1
-    screens.append(["".join(r).rstrip() for r in rows])
-    return screens
+def read_terminal(master, on_chunk=None, deadline=60):
+    """What a terminal's master reads, up to the end of its last writer; the master closed.
+    Each read is followed by on_chunk(shown, start): all read so far, where the read's bytes
+    begin. A writer still there after deadline seconds fails the test: a fault that keeps a
+    long run going shows in a minute."""
+    shown = bytearray()
+    end = time.monotonic() + deadline
+    try:
+        while True:
+            left = end - time.monotonic()
+            if left <= 0 or not select.select([master], [], [], left)[0]:
+                raise AssertionError(f"the terminal is written to after {deadline} s: "
+                                     f"{bytes(shown[-200:])!r}")
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:  # the terminal's last writer is gone
+                break
+            if not chunk:
+                break
+            shown += chunk
+            if on_chunk:
+                on_chunk(shown, len(shown) - len(chunk))
+    finally:
+        os.close(master)
+    return bytes(shown)
 
 
 class Console(unittest.TestCase):
@@ -1445,39 +1424,65 @@ class Console(unittest.TestCase):
         self.assertTrue(shown.endswith(b"\r\x1b[K"), shown)
 
     def test_each_redraw_shows_the_progress_line_alone_within_the_terminals_width(self):
-        # The test model at rest from -40000 s to 1000 s, some seconds: as t nears 0 its text
-        # gets shorter ("-10000.123" then "-9999.876"), and the line, 44 characters at the
-        # least, is longer than a terminal 30 columns wide. After each redraw the terminal
-        # shows the line on one row, alone: nothing left of a longer text before it, no copy
-        # wrapped onto the next row. At the end the row is blank.
-        progress = r"tavelo-sim: t = -?[0-9.]+ s of 1000 s \( *\d+ %\)"
-        for width in [120, 30]:
-            with self.subTest(width=width), scratch() as d:
-                master, slave = pty.openpty()
-                fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, width, 0, 0))
-                child = subprocess.Popen([SIM, "--set", "frozen=true", "--start", "-40000",
-                                          "--stop", "1000", TEST_FMU], cwd=d,
-                                         stdout=subprocess.PIPE, stderr=slave, text=True)
-                self.addCleanup(lambda: child.poll() is not None or child.kill())
-                os.close(slave)
-                shown = read_terminal(master)
-                child.communicate(timeout=300)
-                self.assertEqual(child.returncode, 0, shown)
-                screens = terminal_screens(shown, width)
-                self.assertEqual(screens[-1], [""], shown)
-                drawn = [[row for row in screen if row] for screen in screens if any(screen)]
-                self.assertGreaterEqual(len(drawn), 3, shown)
-                for rows in drawn:
-                    self.assertEqual(len(rows), 1, rows)
-                    if width == 120:
-                        self.assertRegex(rows[0], f"^{progress}$")
-                    else:
-                        self.assertLessEqual(len(rows[0]), width - 1, rows)
-                        self.assertTrue(rows[0].startswith("tavelo-sim: t = "), rows)
-                if width == 120:  # what the test is for: a text shorter than the one before
-                    texts = [row for [row] in drawn]
-                    self.assertTrue(any(len(b) < len(a) for a, b in zip(texts, texts[1:])),
-                                    texts)
+        # The test model at rest from 100000 s to 1000000 s, a minute or so: t has 6 digits
+        # before the point all along, so the fields the line holds at each width are known.
+        # Once 3 redraws have shown the fields of a width of the walk, the terminal is resized
+        # (TIOCSWINSZ) to the next one; after the last the run is interrupted. Each redraw is
+        # "\r", a text of at most width - 1 characters (some terminals wrap after the last
+        # column at once) and "\x1b[K" (without it a longer text before would show through),
+        # nothing else; at the end the row is wiped. The first redraws read after a resize may
+        # have been drawn before it, with the fields of the width before.
+        t, of, percent = r"t = \d{6}\.\d{3} s", " of 1000000 s", r" \([ \d]{2}\d %\)"
+        fields = {  # the text on a terminal that many columns wide
+            200: f"tavelo-sim: {t}{of}{percent}",  # 49 characters
+            40: f"{t}{of}{percent}",  # 37
+            37: f"{t}{percent}",  # 24: the 37 above would take the last column
+            30: f"{t}{percent}",
+            20: t,  # 16: the percentage left out whole, not cut to " (  3"
+            10: r"t = \d{5}",  # t itself cut, to 9
+        }
+        walk = [200, 40, 37, 30, 20, 10, 200]  # and wide again: the whole text
+        redraw = re.compile(rb"\r([^\r\n\x1b]+)\x1b\[K")
+        read = [[]]  # the texts read at each width of the walk so far
+        interrupted = []
+
+        def follow(shown, start):
+            width, texts = walk[len(read) - 1], read[-1]
+            before = fields[walk[len(read) - 2]] if len(read) > 1 else None
+            for m in redraw.finditer(shown, max(0, start - 100)):  # each shorter than 100 bytes
+                if m.end() <= start:  # read before
+                    continue
+                texts.append(m.group(1).decode())
+                # Drawn before the resize, for the width before: at most the first 10 read
+                # after it, those of a second.
+                early = before and len(texts) <= 10 and all(re.fullmatch(before, x) for x in texts)
+                if not fits(texts[-1], width) and not early:
+                    self.fail(f"at {width} columns: {texts[-1]!r}")
+            if sum(fits(x, width) for x in texts) < 3:
+                return
+            if len(read) < len(walk):
+                fcntl.ioctl(master, termios.TIOCSWINSZ,
+                            struct.pack("HHHH", 24, walk[len(read)], 0, 0))
+                read.append([])
+            elif not interrupted:
+                child.send_signal(signal.SIGINT)
+                interrupted.append(True)
+
+        def fits(text, width):
+            return len(text) <= width - 1 and bool(re.fullmatch(fields[width], text))
+
+        master, slave = pty.openpty()
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, walk[0], 0, 0))
+        with scratch() as d:
+            child = subprocess.Popen([SIM, "--set", "frozen=true", "--start", "100000",
+                                      "--stop", "1000000", TEST_FMU], cwd=d,
+                                     stdout=subprocess.PIPE, stderr=slave, text=True)
+            self.addCleanup(lambda: child.poll() is not None or child.kill())
+            os.close(slave)
+            shown = read_terminal(master, follow)
+            child.communicate(timeout=60)
+        self.assertEqual(child.returncode, 130, shown)
+        self.assertRegex(shown, rb"\A(\r[^\r\n\x1b]+\x1b\[K)+\r\x1b\[K\Z")
 
     def test_other_output_wipes_the_progress_line_first(self):
         # --log on a terminal, with a description that claims 3 of the pendulum's 4 states:
@@ -1496,23 +1501,19 @@ class Console(unittest.TestCase):
             os.close(slave)
             progress = re.compile(
                 rb"\rtavelo-sim: t = [0-9.]+ s of 100000 s \( *\d+ %\)\x1b\[K")
-            shown = bytearray()
-            lines = 0
-            interrupted = False
-            while True:
-                try:
-                    chunk = os.read(master, 65536)
-                except OSError:  # the terminal's last writer is gone
-                    break
-                if not chunk:
-                    break
-                lines += len(progress.findall(bytes(shown[-100:]) + chunk)) - len(
-                    progress.findall(bytes(shown[-100:])))
-                shown += chunk
-                if lines >= 3 and not interrupted:
+
+            ends = []  # of the progress lines read
+
+            def interrupt_after_three_lines(shown, start):
+                # The lines that end in the bytes read from start, each shorter than 100 bytes.
+                ends.extend(m.end() for m in progress.finditer(shown, max(0, start - 100))
+                            if m.end() > start)
+                if len(ends) >= 3 and not interrupted:
                     child.send_signal(signal.SIGINT)
-                    interrupted = True
-            os.close(master)
+                    interrupted.append(True)
+
+            interrupted = []
+            shown = read_terminal(master, interrupt_after_three_lines)
             out, _ = child.communicate(timeout=60)
         self.assertEqual(child.returncode, 130, out)
         after = [m.group(1) for m in re.finditer(progress.pattern + rb"(.?)", bytes(shown),
