@@ -668,9 +668,7 @@ class Interrupts(unittest.TestCase):
         # the standard output still works, the summary says so.
         for to_file in [False, True]:
             with self.subTest(summary_to_file=to_file), scratch() as d:
-                fmu = os.path.join(d, "Three.fmu")
-                rewrite_fmu(FMU, fmu, description=lambda x: x.replace(
-                    'numberOfContinuousStates="4"', 'numberOfContinuousStates="3"'))
+                fmu = three_state_fmu(d)
                 summary = os.path.join(d, "summary.txt")
                 with open(summary, "w") as out:
                     child, run_dir, tmp = self.start_long_run(
@@ -1273,9 +1271,7 @@ class Console(unittest.TestCase):
         # is /dev/null, no descriptor of the run, is no output lost and the status 0.
         failing = ["--log", "--set", "pendulum.m=-1", FMU]
         fmus = self.enterContext(scratch())
-        three = os.path.join(fmus, "Three.fmu")
-        rewrite_fmu(FMU, three, description=lambda x: x.replace(
-            'numberOfContinuousStates="4"', 'numberOfContinuousStates="3"'))
+        three = three_state_fmu(fmus)
         warning = ["--log", "--stop", "0.5", three]
         cases = [
             ("2>&-", failing, 1),
@@ -1492,9 +1488,7 @@ class Console(unittest.TestCase):
         # message. Three lines shown, the run is interrupted.
         master, slave = pty.openpty()
         with scratch() as d:
-            fmu = os.path.join(d, "Three.fmu")
-            rewrite_fmu(FMU, fmu, description=lambda x: x.replace(
-                'numberOfContinuousStates="4"', 'numberOfContinuousStates="3"'))
+            fmu = three_state_fmu(d)
             child = subprocess.Popen([SIM, "--log", "--stop", "100000", fmu], cwd=d,
                                      stdout=subprocess.PIPE, stderr=slave, text=True)
             self.addCleanup(lambda: child.poll() is not None or child.kill())
@@ -1548,6 +1542,15 @@ def rewrite_fmu(source, target, description=None, binary_name=None, binary=None,
             bad = bytes(b ^ 0xFF for b in f.read(100))
             f.seek(-100, os.SEEK_CUR)
             f.write(bad)
+
+
+def three_state_fmu(folder):
+    """A copy of the pendulum's FMU in folder whose description claims 3 of its 4 states: the
+    library warns at every call that passes states, and the pendulum stands still."""
+    path = os.path.join(folder, "Three.fmu")
+    rewrite_fmu(FMU, path, description=lambda x: x.replace(
+        'numberOfContinuousStates="4"', 'numberOfContinuousStates="3"'))
+    return path
 
 
 def rewrite_test_fmu(target, description):
@@ -2594,9 +2597,7 @@ class FailureReports(unittest.TestCase):
         first = ("the first fmiGetContinuousStates at t = 0 s: fmiGetContinuousStates: "
                  "argument nx = 3 is incorrect, should be 4")
         with scratch() as d:
-            path = os.path.join(d, "Three.fmu")
-            rewrite_fmu(FMU, path, description=lambda x: x.replace(
-                'numberOfContinuousStates="4"', 'numberOfContinuousStates="3"'))
+            path = three_state_fmu(d)
             done = self.run_in(d, ["--stop", "1", path])
             self.assertEqual(done.returncode, 0, done.stderr)
             found = re.search(r"^  warnings +(\d+) calls returned fmiWarning, (.*)$",
